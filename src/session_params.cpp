@@ -1,0 +1,3 @@
+#include "session_params.h"
+
+SessionParams g_para = {};
