@@ -1,0 +1,77 @@
+#pragma once
+// Raw sector access to the disk that is presented to the remote computer: a
+// whole block device (held exclusively while open) or a disk image file.
+// Sectors are always 512 bytes; sector indexes are 32-bit.
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <shared_mutex>
+#include <string>
+#include <thread>
+#include <unordered_map>
+
+class c_read_write_disk_sector_win
+{
+public:
+    static constexpr uint32_t SECTOR_SIZE = 512;
+    static constexpr int DRIVE_REMOVABLE = 2;
+
+    // sysfs_root is where the kernel's sysfs is mounted ("/sys"); tests hand in a fake tree.
+    explicit c_read_write_disk_sector_win(std::string sysfs_root = "/sys");
+    ~c_read_write_disk_sector_win();
+    c_read_write_disk_sector_win(const c_read_write_disk_sector_win&) = delete;
+    c_read_write_disk_sector_win& operator=(const c_read_write_disk_sector_win&) = delete;
+
+    // Opens a block device (the whole disk behind it, locked against local use)
+    // or an image file. read_only opens everything without write access, so
+    // every write fails.
+    bool open(const std::string& path, bool read_only = false);
+    bool close();
+    bool is_open() const;
+    bool is_read_only() const;
+
+    // The position is kept per calling thread, and transfers are positioned
+    // (pread/pwrite), so a seek and the transfer after it cannot be split by
+    // another thread using the same disk. A sector at or past the end fails
+    // and leaves no valid position, so the next read or write fails too.
+    bool seek(uint32_t sector);
+    bool read(void* buf, uint32_t count, uint32_t* bytes_read);
+    bool write(const void* buf, uint32_t count, uint32_t* bytes_written);
+
+    uint32_t sector_count() const;
+    // The calling thread's last seek (0 when it has not sought since open).
+    uint32_t current_sector() const;
+
+    // Device path ("/dev/<name>") of the whole disk that holds the block device
+    // major:minor, found through <sysfs_root>/dev/block/<major>:<minor>; empty
+    // when sysfs does not know it.
+    static std::string whole_disk_path(const std::string& sysfs_root, unsigned major, unsigned minor);
+
+private:
+    struct position
+    {
+        uint32_t sector = 0;
+        bool valid = true;
+    };
+    position current_position() const;
+    void close_locked();
+    bool open_locked(const std::string& path, bool read_only);
+
+    const std::string m_sysfs_root;
+    // Exclusive for open/close, shared for transfers: a close never pulls the
+    // descriptor away from a transfer in progress.
+    mutable std::shared_mutex m_state_lock;
+    bool m_open = false;
+    bool m_read_only = false;
+    bool m_block_device = false;
+    int m_phy_fd = -1;     // whole disk or image file; every transfer uses it
+    int m_volume_fd = -1;  // the path as given, when it is a block device
+    uint32_t m_sector_count = 0;
+
+    mutable std::mutex m_pos_lock;
+    std::unordered_map<std::thread::id, position> m_positions;
+};
+
+// Removable whole disks with media: "/dev/<name>" -> DRIVE_REMOVABLE, from
+// <sysfs_root>/block/<name>/{removable,size}.
+std::map<std::string, int> list_removable_drives(const std::string& sysfs_root = "/sys");
