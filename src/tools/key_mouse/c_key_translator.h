@@ -1,0 +1,41 @@
+#pragma once
+// Turns Qt key codes into the 8-byte USB HID boot keyboard report that the KM
+// channel carries. The translator remembers which keys it believes the device
+// holds, so every press or release yields the complete new report.
+#include <cstdint>
+#include <map>
+#include <vector>
+
+class c_key_translator
+{
+public:
+    enum { REPORT_SIZE = 8 };
+
+    c_key_translator();
+
+    // Updates the held-key report for one key event and copies it to out
+    // (REPORT_SIZE bytes); outLength becomes 8. Returns false, touching
+    // nothing, when the key has no HID usage.
+    bool translate(int keyCode, bool pressed, unsigned char* out, int& outLength);
+
+    // Forgets every held key and modifier.
+    void reset();
+
+    // One chord for a stored sequence: every modifier of the list together with
+    // its last non-modifier key. Leaves the held-key report alone.
+    void sequenceReport(const std::vector<int>& keyCodes, unsigned char* out) const;
+
+    // The held-key report as it stands.
+    const unsigned char* report() const { return m_report; }
+
+    // True for Shift, Control, Meta and Alt, whose codes are modifier bits.
+    static bool isModifier(int keyCode);
+
+private:
+    // HID code of a key: the special map first, then the direct table for
+    // codes up to 223. Returns false when neither knows the key.
+    bool lookup(int keyCode, unsigned char& code, bool logUnknown) const;
+
+    unsigned char m_report[REPORT_SIZE];
+    std::map<int32_t, unsigned char> specialKeys;
+};
