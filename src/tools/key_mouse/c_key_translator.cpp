@@ -138,8 +138,9 @@ bool c_key_translator::lookup(int keyCode, unsigned char& code, bool logUnknown)
         code = it->second;
         return true;
     }
-    if (keyCode >= 0 && keyCode < kDirectSize) {
-        code = directTable().usage[keyCode];
+    if (keyCode < kDirectSize) {
+        // Negative codes never come from Qt; they must not index the table.
+        code = keyCode >= 0 ? directTable().usage[keyCode] : 0;
         return true;
     }
     if (logUnknown)
