@@ -1,0 +1,31 @@
+#pragma once
+// Send thread of the media channel: each pass first lets the syncer flush one
+// KM message, then sends the queue head and waits up to 2000 ms for its
+// acknowledgement; an unacknowledged head is sent again.
+#include "tools/socket/c_socket_thread.h"
+#include "tools/socket/mt_queue.h"
+
+class c_wake_up;
+class c_net_syncer;
+
+class c_socket_send_u : public c_socket_thread
+{
+    Q_OBJECT
+public:
+    c_socket_send_u(std::shared_ptr<c_tcp_sock> sock, mt_queue<CQUEUE_MESSAGE>* queue, c_wake_up* wake);
+    ~c_socket_send_u() override;
+
+    // Null until the main window attaches itself; not owned.
+    void set_syncer(c_net_syncer* syncer) { m_syncer.store(syncer); }
+    c_net_syncer* syncer() const { return m_syncer.load(); }
+
+    void request_stop() override;
+
+protected:
+    void run() override;
+
+private:
+    mt_queue<CQUEUE_MESSAGE>* m_queue;
+    c_wake_up* m_wake;
+    std::atomic<c_net_syncer*> m_syncer{nullptr};
+};

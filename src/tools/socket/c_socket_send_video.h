@@ -1,0 +1,24 @@
+#pragma once
+// Send thread of the video channel: drains the queue into the socket, polling
+// every 100 ms when the queue is empty.
+#include "tools/socket/c_socket_thread.h"
+#include "tools/socket/mt_queue.h"
+
+class c_wake_up;
+
+class c_socket_send_video : public c_socket_thread
+{
+    Q_OBJECT
+public:
+    c_socket_send_video(std::shared_ptr<c_tcp_sock> sock, mt_queue<CQUEUE_MESSAGE>* queue, c_wake_up* wake);
+    ~c_socket_send_video() override;
+
+    void request_stop() override;
+
+protected:
+    void run() override;
+
+private:
+    mt_queue<CQUEUE_MESSAGE>* m_queue;
+    c_wake_up* m_wake;
+};

@@ -1,0 +1,78 @@
+#pragma once
+// One IPv4 TCP connection to the device. Results are 1 (success) or -1
+// (failure), except tcp_recv, which passes the system's result through.
+//
+// Thread use: a channel's send thread calls tcp_send, its receive thread
+// calls wait_readable/tcp_recv, and any thread may call close() meanwhile.
+// close() shuts the connection down first, so a blocked send or receive
+// returns at once, and releases the descriptor only when no call is inside
+// the system any more (so a descriptor number can never be reused under a
+// running call).
+#include <atomic>
+#include <cstdint>
+#include <shared_mutex>
+
+class c_tcp_sock
+{
+public:
+    c_tcp_sock();
+    ~c_tcp_sock();  // close(), then cleanup()
+
+    c_tcp_sock(const c_tcp_sock&) = delete;
+    c_tcp_sock& operator=(const c_tcp_sock&) = delete;
+
+    // Balanced per object; nothing to initialise on this platform.
+    int startup();
+    int cleanup();
+
+    // Remote address from dotted IPv4 text (unparsable text gives
+    // 255.255.255.255, which then fails at connect); port in host order.
+    void set_address(const char* ip, uint16_t port);
+
+    // Opens, optionally binds (local_port != 0) and connects within timeout_ms.
+    // Returns 1 when connected, -1 otherwise (socket closed again on failure).
+    int create_sock(const char* local_ip, uint16_t local_port, int timeout_ms);
+
+    // Takes over an already connected descriptor (a listening peer's accepted
+    // connection, e.g. the test device). Returns -1 when already open.
+    int attach_handle(int fd);
+
+    // One send call with MSG_NOSIGNAL. 1 when every byte was taken, else -1.
+    int tcp_send(const void* bytes, int length);
+
+    // One receive call: byte count, 0 when the peer closed, -1 on error or when
+    // buf is null / the socket is closed. errno is left as the call set it.
+    int tcp_recv(void* buf, int size, int flags);
+
+    // Waits up to timeout_ms for readability: 1 readable (or hung up),
+    // 0 time-out, -1 error (closed socket included).
+    int wait_readable(int timeout_ms);
+
+    // Closes when open and marks the handle invalid; otherwise does nothing.
+    void close();
+
+    // The descriptor, or -1 while closed.
+    int get_handle() const { return m_sock.load(); }
+    bool is_open() const { return m_sock.load() >= 0; }
+
+    // Last error number stored by create_sock (errno values).
+    int runtime_error() const { return m_runtime_error; }
+
+    uint32_t remote_address() const { return m_remote_addr; }  // network order
+    uint16_t remote_port() const { return m_remote_port; }     // network order
+
+private:
+    int create_inner(const char* local_ip, uint16_t local_port);
+    void fail_close(int fd);
+
+    uint32_t m_local_addr = 0;   // network order, 0 = any
+    uint16_t m_local_port = 0;   // network order, 0 = no bind
+    uint32_t m_remote_addr = 0;  // network order
+    uint16_t m_remote_port = 0;  // network order
+    std::atomic<int> m_sock{-1};
+
+    int m_runtime_error = 0;
+    int m_startups = 0;
+    // Shared by calls inside the system, exclusive while releasing the descriptor.
+    mutable std::shared_mutex m_io_lock;
+};

@@ -1,0 +1,111 @@
+#pragma once
+// Locked first-in-first-out queue with a stop-and-wait acknowledgement of its
+// head. One consumer (the channel's send thread) pops; any thread pushes.
+// Elements live in a node list, so a reference from front() stays valid until
+// that element is popped, whatever is pushed meanwhile.
+#include <list>
+#include <memory>
+#include <mutex>
+
+#include "tools/socket/CQUEUE_MESSAGE.h"
+#include "tools/socket/c_event.h"
+
+template <typename T>
+class mt_queue
+{
+public:
+    mt_queue() : m_mutex(std::make_shared<std::mutex>()) {}
+    virtual ~mt_queue() = default;
+
+    mt_queue(const mt_queue&) = delete;
+    mt_queue& operator=(const mt_queue&) = delete;
+
+    virtual int size()
+    {
+        auto m = m_mutex;
+        std::lock_guard<std::mutex> g(*m);
+        return static_cast<int>(m_list.size());
+    }
+
+    void push(const T& msg)
+    {
+        auto m = m_mutex;
+        std::lock_guard<std::mutex> g(*m);
+        m_list.push_back(msg);
+    }
+
+    // The head; on an empty queue a reference to an empty element (null data,
+    // length 0) instead of undefined behaviour.
+    T& front()
+    {
+        auto m = m_mutex;
+        std::lock_guard<std::mutex> g(*m);
+        if (m_list.empty()) {
+            m_none = T();
+            return m_none;
+        }
+        return m_list.front();
+    }
+
+    // Removes the head into out; false (out = empty element) when empty.
+    bool pop(T& out)
+    {
+        auto m = m_mutex;
+        std::lock_guard<std::mutex> g(*m);
+        if (m_list.empty()) {
+            out = T();
+            return false;
+        }
+        out = m_list.front();
+        m_list.pop_front();
+        return true;
+    }
+
+    // Status of the head, 3 when empty.
+    uint32_t ack_status()
+    {
+        auto m = m_mutex;
+        std::lock_guard<std::mutex> g(*m);
+        return m_list.empty() ? 3u : m_list.front().ack_status;
+    }
+
+    // Writes status into the head (if any); any status but 4 (refused) marks
+    // the head acknowledged; wakes the waiting sender either way.
+    void set_ack(uint32_t status)
+    {
+        auto m = m_mutex;
+        std::lock_guard<std::mutex> g(*m);
+        if (!m_list.empty())
+            m_list.front().ack_status = status;
+        if (status != 4)
+            m_acked = true;
+        m_ack_event.set();
+    }
+
+    // True only when woken within timeout_ms with the acknowledged flag set;
+    // the flag is then cleared. A refusal (4) or cancel_wait() returns false at once.
+    bool wait_ack(unsigned timeout_ms)
+    {
+        if (!m_ack_event.wait(timeout_ms))
+            return false;
+        auto m = m_mutex;
+        std::lock_guard<std::mutex> g(*m);
+        if (!m_acked)
+            return false;
+        m_acked = false;
+        return true;
+    }
+
+    // Wakes a waiting wait_ack() without acknowledging (used when stopping).
+    void cancel_wait() { m_ack_event.set(); }
+
+private:
+    std::list<T> m_list;
+    bool m_acked = false;
+    std::shared_ptr<std::mutex> m_mutex;
+    c_event m_ack_event{false, false};
+    T m_none;
+};
+
+// Pops every message and frees its buffer; returns how many were dropped.
+int drain_and_free(mt_queue<CQUEUE_MESSAGE>& queue);
