@@ -540,7 +540,10 @@ FILE* CLogerManager::open_logger(int id, int level, int64_t sec, const struct tm
     if (r.file)
         return r.file;
 
+    // Backslashes are separators in configured paths; on this platform they
+    // would otherwise become part of a file name.
     std::string dir = r.path;
+    std::replace(dir.begin(), dir.end(), '\\', '/');
     if (r.monthdir) {
         char month[32];
         std::snprintf(month, sizeof month, "%04d_%02d/", r.file_tm.tm_year + 1900, r.file_tm.tm_mon + 1);
