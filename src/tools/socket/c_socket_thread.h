@@ -42,6 +42,9 @@ public:
     static void destroy(c_socket_thread* thread);
 
 protected:
+    // Ends a still running thread (closes the socket and waits); for destructors.
+    void ensure_stopped();
+
     // Emits the concrete class's close signal (receive threads have one).
     virtual void emit_close_signal() {}
 

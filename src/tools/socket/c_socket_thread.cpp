@@ -1,0 +1,149 @@
+#include "tools/socket/c_socket_thread.h"
+
+#include <cerrno>
+#include <cstdio>
+
+#include "log/log.h"
+#include "tools/socket/c_abs_net_handler.h"
+#include "tools/socket/c_frame_reader.h"
+#include "tools/socket/c_tcp_sock/c_tcp_sock.h"
+
+namespace {
+
+// The channel socket as a byte source for the frame reader.
+class socket_byte_source : public c_byte_source
+{
+public:
+    explicit socket_byte_source(c_socket_thread& thread) : m_thread(thread) {}
+
+    int recv(uint8_t* buf, int len) override
+    {
+        const int r = m_thread.socket()->tcp_recv(buf, len, 0);
+        if (r >= 0)
+            return r;
+        // Interrupted or spurious: try again. Any other error (reset, closed
+        // handle) will not clear by retrying; treat it as the end of the stream
+        // rather than spin on it.
+        if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)
+            return -1;
+        return 0;
+    }
+
+    bool should_stop() override { return m_thread.should_stop(); }
+
+private:
+    c_socket_thread& m_thread;
+};
+
+}  // namespace
+
+c_socket_thread::c_socket_thread(std::shared_ptr<c_tcp_sock> sock) : m_socket(std::move(sock)) {}
+
+c_socket_thread::~c_socket_thread()
+{
+    ensure_stopped();
+}
+
+void c_socket_thread::ensure_stopped()
+{
+    // Owners delete through destroy(); this is the last guard against freeing a
+    // running thread object (each concrete destructor calls it first).
+    if (isRunning()) {
+        request_stop();
+        if (m_socket)
+            m_socket->close();
+        wait();
+    }
+}
+
+bool c_socket_thread::should_stop() const
+{
+    return !m_run.load() || !m_socket || m_socket->get_handle() < 0;
+}
+
+void c_socket_thread::close_and_notify()
+{
+    if (m_socket)
+        m_socket->close();
+    emit_close_signal();
+}
+
+void c_socket_thread::request_stop()
+{
+    m_run.store(false);
+}
+
+bool c_socket_thread::stop(unsigned long wait_ms)
+{
+    if (m_socket)
+        m_socket->close();
+    request_stop();
+    if (!wait(wait_ms)) {
+        quit();
+        return false;
+    }
+    return true;
+}
+
+void c_socket_thread::destroy(c_socket_thread* thread)
+{
+    if (!thread)
+        return;
+    thread->request_stop();
+    thread->quit();
+    if (thread->isRunning() && !thread->wait(1000)) {
+        // Still inside a blocking call: closing the socket makes it return.
+        if (thread->m_socket)
+            thread->m_socket->close();
+        thread->wait();
+    }
+    delete thread;
+}
+
+void c_socket_thread::handle_frame(const uint8_t* header, uint8_t* body, uint32_t body_len)
+{
+    if (c_abs_net_handler* h = handler())
+        h->on_net_msg(this, body, frame_plain_len_field(header), body_len);
+}
+
+void c_socket_thread::run_receive_loop()
+{
+    c_frame_reader reader(FRAME_BODY_BUFFER_SIZE);
+    socket_byte_source source(*this);
+
+    while (m_run.load()) {
+        if (!m_socket || m_socket->get_handle() < 0)
+            return;
+        const int sel = m_socket->wait_readable(100);
+        if (sel < 0) {
+            printf("\nc_tcp_sock::tcp_recv socket error = %d", errno);
+            fflush(stdout);
+            continue;
+        }
+        if (sel == 0)
+            continue;
+        if (should_stop())
+            return;
+
+        switch (reader.read_frame(source)) {
+        case frame_read_result::frame:
+            handle_frame(reader.header(), reader.body(), reader.body_length());
+            break;
+        case frame_read_result::stopped:
+            return;
+        case frame_read_result::peer_closed:
+            // Our own stop shuts the socket down too; that is no peer close.
+            if (should_stop())
+                return;
+            if (reader.header_received() > 0)
+                on_peer_closed_mid_frame();
+            close_and_notify();
+            return;
+        case frame_read_result::oversized:
+            LOG_ERROR("frame wire length %u exceeds the receive buffer of %u bytes, channel closed",
+                      frame_wire_len(reader.header()), static_cast<unsigned>(FRAME_BODY_BUFFER_SIZE));
+            close_and_notify();
+            return;
+        }
+    }
+}

@@ -1,0 +1,240 @@
+#include "tools/socket/c_tcp_sock/c_tcp_sock.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <fcntl.h>
+#include <mutex>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "log/log.h"
+#include "tools/socket/c_tcp_sock/sock_error_text.h"
+
+namespace {
+
+const int kSocketBufferSize = 524288;
+
+// Logs prefix followed by the error text of the last socket error for "connect".
+void log_connect_error_text(const char* prefix)
+{
+    std::wstring text;
+    sock_error_text(L"connect", true, text);
+    const std::string local = sock_error_text_local8(text);
+    if (!local.empty())
+        LOG_ERROR("%s%s", prefix, local.c_str());
+}
+
+}  // namespace
+
+c_tcp_sock::c_tcp_sock() = default;
+
+c_tcp_sock::~c_tcp_sock()
+{
+    close();
+    cleanup();
+}
+
+int c_tcp_sock::startup()
+{
+    ++m_startups;
+    return 1;
+}
+
+int c_tcp_sock::cleanup()
+{
+    if (m_startups <= 0)
+        return -1;
+    --m_startups;
+    return 1;
+}
+
+void c_tcp_sock::set_address(const char* ip, uint16_t port)
+{
+    // inet_addr gives INADDR_NONE (all bits set) for unparsable text, like the
+    // platform parser the protocol was written against.
+    m_remote_addr = ip ? inet_addr(ip) : INADDR_NONE;
+    m_remote_port = htons(port);
+}
+
+void c_tcp_sock::fail_close(int fd)
+{
+    ::close(fd);
+}
+
+int c_tcp_sock::create_inner(const char* local_ip, uint16_t local_port)
+{
+    if (m_sock.load() >= 0) {
+        LOG_ERROR("create_sock -1");
+        return -1;
+    }
+
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+    m_runtime_error = fd < 0 ? errno : 0;
+    if (fd < 0) {
+        LOG_ERROR("socket failed.%d", m_runtime_error);
+        return -1;
+    }
+
+    m_local_addr = local_ip ? inet_addr(local_ip) : 0;
+    m_local_port = htons(local_port);
+    if (m_local_port != 0) {
+        LOG_INFO("bind m_localPort:%u", static_cast<unsigned>(m_local_port));
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        local.sin_addr.s_addr = m_local_addr;
+        local.sin_port = m_local_port;
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+            fail_close(fd);
+            return -1;
+        }
+    }
+
+    const int buf = kSocketBufferSize;
+    if (setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &buf, sizeof buf) != 0)
+        LOG_WARN("setsockopt SO_RCVBUF failed, errno %d", errno);
+    if (setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &buf, sizeof buf) != 0)
+        LOG_WARN("setsockopt SO_SNDBUF failed, errno %d", errno);
+    // SO_DEBUG needs CAP_NET_ADMIN here; without it the connection works the same.
+    const int on = 1;
+    if (setsockopt(fd, SOL_SOCKET, SO_DEBUG, &on, sizeof on) != 0)
+        LOG_INFO("setsockopt SO_DEBUG refused, errno %d", errno);
+
+    m_sock.store(fd);
+    return 1;
+}
+
+int c_tcp_sock::create_sock(const char* local_ip, uint16_t local_port, int timeout_ms)
+{
+    if (create_inner(local_ip, local_port) != 1) {
+        LOG_ERROR("c_tcp_sock::create_sock");
+        return -1;
+    }
+    const int fd = m_sock.load();
+
+    sockaddr_in remote{};
+    remote.sin_family = AF_INET;
+    remote.sin_addr.s_addr = m_remote_addr;
+    remote.sin_port = m_remote_port;
+
+    // The connect is started non-blocking so that the time-out bounds it; the
+    // socket is blocking again once connected.
+    const int flags = fcntl(fd, F_GETFL, 0);
+    fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    int ret = ::connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote);
+    if (ret != 0 && errno != EINPROGRESS) {
+        LOG_ERROR("connect error:%d", ret);
+        log_connect_error_text("c_tcp_sock::create_sock 3");
+        m_sock.store(-1);
+        fail_close(fd);
+        return -1;
+    }
+
+    if (ret != 0) {
+        if (timeout_ms < 0)
+            timeout_ms = 0;
+        pollfd p{fd, POLLOUT, 0};
+        int sel;
+        do {
+            sel = ::poll(&p, 1, timeout_ms);
+        } while (sel < 0 && errno == EINTR);
+        if (sel < 0) {
+            LOG_ERROR("connect error:%d", -1);
+            log_connect_error_text("connect error:");
+            m_runtime_error = errno;
+            m_sock.store(-1);
+            fail_close(fd);
+            return -1;
+        }
+        if (sel == 0) {
+            LOG_ERROR("c_tcp_sock::create_sock 2");
+            m_sock.store(-1);
+            fail_close(fd);
+            return -1;
+        }
+        // Writable: the connect finished, with or without success.
+        int err = 0;
+        socklen_t len = sizeof err;
+        getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len);
+        if (err != 0) {
+            errno = err;
+            LOG_ERROR("connect error:%d", -1);
+            log_connect_error_text("c_tcp_sock::create_sock 3");
+            m_runtime_error = err;
+            m_sock.store(-1);
+            fail_close(fd);
+            return -1;
+        }
+    }
+    fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    return 1;
+}
+
+int c_tcp_sock::attach_handle(int fd)
+{
+    if (fd < 0 || m_sock.load() >= 0)
+        return -1;
+    m_sock.store(fd);
+    return 1;
+}
+
+int c_tcp_sock::tcp_send(const void* bytes, int length)
+{
+    if (bytes == nullptr || length <= 0)
+        return -1;
+    ssize_t sent = -1;
+    {
+        std::shared_lock<std::shared_mutex> g(m_io_lock);
+        const int fd = m_sock.load();
+        if (fd >= 0) {
+            do {
+                sent = ::send(fd, bytes, static_cast<size_t>(length), MSG_NOSIGNAL);
+            } while (sent < 0 && errno == EINTR);
+        }
+    }
+    if (sent == length)
+        return 1;
+    LOG_ERROR("c_tcp_sock::tcp_send socket error.");
+    return -1;
+}
+
+int c_tcp_sock::tcp_recv(void* buf, int size, int flags)
+{
+    if (buf == nullptr)
+        return -1;
+    std::shared_lock<std::shared_mutex> g(m_io_lock);
+    const int fd = m_sock.load();
+    if (fd < 0) {
+        errno = EBADF;
+        return -1;
+    }
+    return static_cast<int>(::recv(fd, buf, size < 0 ? 0 : static_cast<size_t>(size), flags));
+}
+
+int c_tcp_sock::wait_readable(int timeout_ms)
+{
+    std::shared_lock<std::shared_mutex> g(m_io_lock);
+    const int fd = m_sock.load();
+    if (fd < 0) {
+        errno = EBADF;
+        return -1;
+    }
+    pollfd p{fd, POLLIN, 0};
+    const int r = ::poll(&p, 1, timeout_ms);
+    if (r <= 0)
+        return r;
+    return (p.revents & (POLLIN | POLLHUP | POLLERR)) ? 1 : 0;
+}
+
+void c_tcp_sock::close()
+{
+    const int fd = m_sock.exchange(-1);
+    if (fd < 0)
+        return;
+    // Wake any send or receive blocked on this socket, then release the
+    // descriptor once those calls have left the system.
+    ::shutdown(fd, SHUT_RDWR);
+    std::unique_lock<std::shared_mutex> g(m_io_lock);
+    ::close(fd);
+}
