@@ -3,6 +3,7 @@
 // head. One consumer (the channel's send thread) pops; any thread pushes.
 // Elements live in a node list, so a reference from front() stays valid until
 // that element is popped, whatever is pushed meanwhile.
+#include <iterator>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -59,6 +60,19 @@ public:
         out = m_list.front();
         m_list.pop_front();
         return true;
+    }
+
+    // Removes every message behind the head and hands them to the caller to
+    // free. The head is left alone: it may be in flight, and its pending
+    // acknowledgement must not land on a message queued after this call.
+    std::list<T> take_all_but_head()
+    {
+        auto m = m_mutex;
+        std::lock_guard<std::mutex> g(*m);
+        std::list<T> out;
+        if (m_list.size() > 1)
+            out.splice(out.end(), m_list, std::next(m_list.begin()), m_list.end());
+        return out;
     }
 
     // Status of the head, 3 when empty.
