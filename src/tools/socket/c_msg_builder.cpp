@@ -137,7 +137,11 @@ int km_frame_type(const uint8_t* frame, uint32_t len, const uint8_t* key8)
         return -1;
     const uint8_t* body = frame + FRAME_HEADER_LEN;
     const uint32_t body_len = len - FRAME_HEADER_LEN;
-    if (frame_plain_len(frame) == frame_wire_len(frame) || body_len < 8)
+    // Enciphered: the lengths differ, or (L a multiple of 8) the 8 zero bytes
+    // follow the wire length. Only a clear type-50 frame has neither.
+    const bool enciphered =
+        frame_plain_len(frame) != frame_wire_len(frame) || body_len > frame_wire_len(frame);
+    if (!enciphered || body_len < 8)
         return body[0];
     // Only the first block is needed to read the type.
     uint8_t block[8];

@@ -37,6 +37,8 @@ CQUEUE_MESSAGE build_msg_50(uint32_t user_id);
 // header (trailing zero bytes included). Empty vector when len is too large.
 std::vector<uint8_t> build_km_frame(uint8_t type, const uint8_t* payload, uint32_t len, const uint8_t* key8);
 
-// The type byte of a KM frame built above (deciphering a copy of the body with
-// key8 when its two length fields differ); -1 for a frame too short to have one.
+// The type byte of a KM frame built above, deciphering a copy of the first
+// block with key8 when the frame is enciphered: its two length fields differ,
+// or (L a multiple of 8, equal lengths) the trailing zero block follows the
+// body. -1 for a frame too short to have a type.
 int km_frame_type(const uint8_t* frame, uint32_t len, const uint8_t* key8);
