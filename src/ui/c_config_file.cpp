@@ -3,6 +3,7 @@
 #include <QFile>
 
 #include "log/log.h"
+#include "ui/xml_file.h"
 
 c_config_file::c_config_file(const QString& path) : m_path(path) {}
 
@@ -42,7 +43,7 @@ bool c_config_file::save(int32_t rate)
     if (!element)
         return false;
     element->SetText(QString::number(rate).toUtf8().constData());
-    if (m_doc.SaveFile(file.constData(), false) != tinyxml2::XML_SUCCESS) {
+    if (!xml_save_indented(m_doc, m_path)) {
         LOG_ERROR("save config info failed:%s", m_path.toLocal8Bit().constData());
         return false;
     }

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "log/log.h"
+#include "ui/xml_file.h"
 
 namespace {
 
@@ -92,7 +93,7 @@ bool c_key_file::save(const SysKeyMap& map)
         return false;
     if (!writeDocument(m_doc, map))
         return false;
-    if (m_doc.SaveFile(file.constData(), false) != tinyxml2::XML_SUCCESS) {
+    if (!xml_save_indented(m_doc, m_path)) {
         LOG_ERROR("save system key info failed:%s", m_path.toLocal8Bit().constData());
         return false;
     }
