@@ -1,0 +1,41 @@
+// Crashes on purpose after installing the crash handler. Argument: how.
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include "crash/crash_handler.h"
+
+namespace {
+
+int* volatile g_null = nullptr;
+
+void null_write()
+{
+    *g_null = 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2)
+        return 2;
+    if (!install_crash_handler() || !install_crash_handler())
+        return 3;
+    std::printf("record=%s\n", crash_record_path());
+    std::fflush(stdout);
+    const char* how = argv[1];
+    if (std::strcmp(how, "segv") == 0)
+        null_write();
+    else if (std::strcmp(how, "segv-thread") == 0)
+        std::thread([] { null_write(); }).join();
+    else if (std::strcmp(how, "abort") == 0)
+        std::abort();
+    else if (std::strcmp(how, "fpe") == 0)
+        raise(SIGFPE);
+    return 0;
+}

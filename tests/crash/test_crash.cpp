@@ -1,0 +1,168 @@
+// A child process crashes on purpose; the crash record appears beside its
+// executable and the process still dies by the signal.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string read_all(const fs::path& p)
+{
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+struct ChildResult
+{
+    int status = 0;
+    bool finished = false;
+    std::string err;
+};
+
+// Runs exe with one argument, as uid when uid >= 0; waits at most 30 s.
+ChildResult run_child(const fs::path& exe, const char* arg, const fs::path& err_file, int uid = -1)
+{
+    ChildResult r;
+    pid_t pid = fork();
+    if (pid == 0) {
+        struct rlimit no_core = {0, 0};
+        setrlimit(RLIMIT_CORE, &no_core);  // no core files from the intended crashes
+        int fd = open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        if (fd >= 0) {
+            dup2(fd, STDERR_FILENO);
+            close(fd);
+        }
+        if (uid >= 0 && (setgid(uid) != 0 || setuid(uid) != 0))
+            _exit(120);
+        execl(exe.c_str(), exe.c_str(), arg, static_cast<char*>(nullptr));
+        _exit(121);
+    }
+    if (pid < 0)
+        return r;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (std::chrono::steady_clock::now() < deadline) {
+        pid_t w = waitpid(pid, &r.status, WNOHANG);
+        if (w == pid) {
+            r.finished = true;
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (!r.finished) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &r.status, 0);
+    }
+    r.err = read_all(err_file);
+    return r;
+}
+
+class CrashRecord : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        std::string tmpl = (fs::temp_directory_path() / "kvm_crash_XXXXXX").string();
+        ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
+        dir = tmpl;
+        fs::permissions(dir, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                 fs::perms::others_read | fs::perms::others_exec);
+        exe = dir / "crash_child";
+        fs::copy_file(KVM_CRASH_CHILD_EXE, exe);
+        fs::permissions(exe, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                 fs::perms::others_read | fs::perms::others_exec);
+        errs = fs::temp_directory_path() / (fs::path(tmpl).filename().string() + ".stderr");
+    }
+    void TearDown() override
+    {
+        std::error_code ec;
+        fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add, ec);
+        fs::remove_all(dir, ec);
+        fs::remove(errs, ec);
+    }
+    fs::path dir, exe, errs;
+};
+
+}  // namespace
+
+TEST_F(CrashRecord, NullWriteLeavesRecordReplacingAnOlderOne)
+{
+    std::ofstream(dir / "crash.dat") << "OLD RECORD FROM AN EARLIER CRASH";
+    ChildResult r = run_child(exe, "segv", errs);
+    ASSERT_TRUE(r.finished);
+    ASSERT_TRUE(WIFSIGNALED(r.status)) << r.status;
+    EXPECT_EQ(WTERMSIG(r.status), SIGSEGV);
+    EXPECT_NE(r.err.find("Fatal Error"), std::string::npos);
+
+    std::string rec = read_all(dir / "crash.dat");
+    EXPECT_EQ(rec.find("OLD RECORD"), std::string::npos);
+    EXPECT_NE(rec.find("signal: 11 SIGSEGV"), std::string::npos) << rec;
+    EXPECT_NE(rec.find("fault address: 0x0\n"), std::string::npos) << rec;
+    EXPECT_NE(rec.find("backtrace:\n"), std::string::npos);
+    // The memory map names the crashed executable.
+    EXPECT_NE(rec.find("maps:\n"), std::string::npos);
+    EXPECT_NE(rec.find(exe.string()), std::string::npos);
+}
+
+TEST_F(CrashRecord, OtherThreadsAndOtherSignals)
+{
+    struct Case
+    {
+        const char* how;
+        int sig;
+        const char* name;
+    };
+    for (const Case& c : {Case{"segv-thread", SIGSEGV, "SIGSEGV"}, Case{"abort", SIGABRT, "SIGABRT"},
+                          Case{"fpe", SIGFPE, "SIGFPE"}}) {
+        fs::remove(dir / "crash.dat");
+        ChildResult r = run_child(exe, c.how, errs);
+        ASSERT_TRUE(r.finished) << c.how;
+        ASSERT_TRUE(WIFSIGNALED(r.status)) << c.how;
+        EXPECT_EQ(WTERMSIG(r.status), c.sig) << c.how;
+        EXPECT_NE(r.err.find("Fatal Error"), std::string::npos) << c.how;
+        EXPECT_NE(read_all(dir / "crash.dat").find(c.name), std::string::npos) << c.how;
+    }
+    // No crash, no record.
+    fs::remove(dir / "crash.dat");
+    ChildResult ok = run_child(exe, "none", errs);
+    ASSERT_TRUE(ok.finished);
+    EXPECT_TRUE(WIFEXITED(ok.status));
+    EXPECT_EQ(WEXITSTATUS(ok.status), 0);
+    EXPECT_FALSE(fs::exists(dir / "crash.dat"));
+    EXPECT_EQ(ok.err.find("Fatal Error"), std::string::npos);
+}
+
+TEST_F(CrashRecord, UnwritableDirectoryLeavesNothingAndEndsTheSameWay)
+{
+    // Root ignores directory permissions, so as root the child runs as "nobody".
+    int uid = -1;
+    if (geteuid() == 0) {
+        struct passwd* pw = getpwnam("nobody");
+        ASSERT_NE(pw, nullptr);
+        uid = static_cast<int>(pw->pw_uid);
+    }
+    fs::permissions(dir, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+    ChildResult r = run_child(exe, "segv", errs, uid);
+    ASSERT_TRUE(r.finished);
+    ASSERT_TRUE(WIFSIGNALED(r.status)) << r.status;
+    EXPECT_EQ(WTERMSIG(r.status), SIGSEGV);
+    EXPECT_NE(r.err.find("Fatal Error"), std::string::npos);
+    EXPECT_FALSE(fs::exists(dir / "crash.dat"));
+}
