@@ -1,11 +1,197 @@
 #pragma once
-// The main window: at once the window and the session controller.
+// The main window: at once the window and the session controller. It owns the
+// KM and video channels, receives their messages (c_abs_net_handler, on the
+// receive threads) and flushes the KM send list for the media send thread
+// (c_net_syncer). Its roles live in separate files:
+//   h264video_core.cpp       construction, destruction, session start, timers, KM channel
+//   h264video_video.cpp      video channel and the decoding glue
+//   h264video_view.cpp       rendering, no-signal picture, full screen, optimum size,
+//                            window size file, cursor, mouse mapping and alignment
+//   h264video_input.cpp      event filter (keyboard, mouse, focus, close)
+//   h264video_form.{h,cpp}   the generated-form part: widgets and tool bar actions
+#include <QColor>
+#include <QDateTime>
+#include <QImage>
 #include <QMainWindow>
+#include <QPoint>
+#include <QSize>
+#include <atomic>
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <vector>
 
-class H264Video : public QMainWindow
+#include "h264video_form.h"
+#include "tools/socket/CQUEUE_MESSAGE.h"
+#include "tools/socket/c_abs_net_handler.h"
+#include "tools/socket/c_event.h"
+#include "tools/socket/c_net_syncer.h"
+#include "tools/socket/c_wake_up.h"
+#include "tools/socket/mt_queue.h"
+
+class c_tcp_sock;
+class c_socket_pair;
+class c_socket_recv_km1;
+class c_video_pipeline;
+class c_mouse_translator;
+class c_key_translator;
+
+class H264Video : public QMainWindow, public c_abs_net_handler, public c_net_syncer
 {
     Q_OBJECT
+    // Tests reach the session's internals through this peer (tests/common).
+    friend class H264VideoTestPeer;
+
 public:
     explicit H264Video(QWidget* parent = nullptr, Qt::WindowFlags flags = Qt::WindowFlags());
     ~H264Video() override;
+
+    // ---- channels, called on the receive threads and the media send thread ----
+
+    // Video channel messages; messages of the KM receive thread go to HandleKMData.
+    unsigned char on_net_msg(const void* sender, const unsigned char* body, unsigned int plainLenField,
+                             unsigned int bodyLen) override;
+    // Sends at most one queued KM message and waits up to 200 ms for the device's
+    // answer (not for keep-alive, give-up and grab acknowledgements). True when
+    // it sent one. Called by the media send thread.
+    bool sync() override;
+
+    // ---- KM send list, any thread ----
+
+    // Frames (and enciphers, except type 50) one KM message and appends it.
+    void sendKmMessage(unsigned char type, int length, const unsigned char* payload);
+    // Frames a message with the one-byte payload 0 and puts it first (keep-alive).
+    void prependKmMessage(unsigned char type);
+    void clearKmQueue();
+
+    // ---- view, GUI thread ----
+
+    // Maps the cursor's position to the 1920 x 1200 grid and queues one absolute
+    // report with m_absButtons and the wheel (-1, 0, 1). Nothing outside the picture.
+    void sendAbsoluteMouse(int8_t wheel);
+    // Maps a local position (relative to m_videoOrigin) to relative reports.
+    void sendRelativeMouse(const QPoint& p);
+    // Cursor changes when the pointer enters or leaves the video label.
+    void enterVideo();
+    void leaveVideo();
+    // Writes the window's size to clientSize.config (called on close).
+    void writeClientSize();
+    // The area beside the tool bar that the video label fills.
+    QSize displayArea() const;
+
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+    // Runs mouse alignment on the next mouse move over the video (process-wide).
+    static uint8_t m_alignOnNextMove;
+
+signals:
+    // Emitted on the video receive thread when a new picture waits in the
+    // hand-over; queued to on_slot_decode_one_frame. It carries a null image: the
+    // slot takes the newest picture itself, so pictures never pile up in the
+    // event queue and the decoder never writes into one being shown.
+    void signal_decode_one_frame(QImage image);
+
+public slots:
+    // One KM message from the device (KM receive thread).
+    void HandleKMData(const void* sender, const unsigned char* data, unsigned int plainLenField, unsigned int len);
+
+    void on_full_screen();
+    void on_slot_optRes();
+    void on_slot_mouse_align();
+    void on_slot_mouseShow();
+    void on_slot_show_video_seting();
+    void on_slot_u_setting_show();
+    void onKeySetting();
+    // Renders image; a null image means the newest decoded picture.
+    void on_slot_decode_one_frame(QImage image);
+
+protected:
+    void timerEvent(QTimerEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    // ---- session (core) ----
+    void startSession();
+    void loadConfigFile();
+    bool create_km_socket(const char* host, unsigned int port);
+    // Shows the connection error box and ends the process with exit code 0.
+    [[noreturn]] void failConnect(const char* text);
+
+    // ---- video channel ----
+    bool videoOpen();
+    void videoStart();
+    void videoStop();
+    void setupDecoding();
+    // Size of the last decoded picture, 0 x 0 before the first.
+    QSize decodedSize() const;
+    unsigned char handleVideoMessage(const unsigned char* body, unsigned int len);
+    void handleVideoData(const unsigned char* body, unsigned int len);
+
+    // ---- view ----
+    void layoutLabel();
+    void readClientSize();
+    QString clientSizePath() const;
+    void showOptResToolTip();
+    void renderPicture(const QImage& picture);
+
+public:
+    // The generated form: the video label `label`, the tool bar and its actions.
+    Ui::H264VideoClass ui;
+
+private:
+    // ---- KM channel ----
+    std::shared_ptr<c_tcp_sock> m_kmSocket;
+    c_socket_recv_km1* m_kmRecvThread = nullptr;
+    std::list<std::vector<uint8_t> > m_kmSendQueue;
+    std::mutex m_kmSendLock;
+    std::atomic<uint8_t> m_kmAwaitingAnswer{0};
+    c_event m_kmAnswerEvent{true, false};
+
+    // ---- video channel ----
+    std::shared_ptr<c_tcp_sock> m_videoSocket;
+    std::shared_ptr<c_socket_pair> m_videoThreads;
+    mt_queue<CQUEUE_MESSAGE> m_videoSendQueue;
+    c_wake_up m_videoSendWaker;
+
+    // ---- decoding: assembler, decoder, 32 MiB conversion buffer and the
+    //      one-picture hand-over, made anew at each video channel start ----
+    std::shared_ptr<c_video_pipeline> m_videoPipeline;
+
+    // ---- translators ----
+    std::shared_ptr<c_mouse_translator> m_mouseTranslator;
+    std::shared_ptr<c_key_translator> m_keyTranslator;
+
+    // ---- view (GUI thread) ----
+    QSize m_frameSize{-1, -1};
+    QSize m_areaSize{-1, -1};
+    QPoint m_videoOrigin{0, 0};
+    QSize m_scaledSize{0, 0};
+    float m_scaleX = 1.0f;
+    float m_scaleY = 1.0f;
+    uint32_t m_lastRenderTick = 0;
+    QImage m_noSignalImage;
+    QColor m_backgroundColor;
+    uint8_t m_isFullScreen = 0;
+    uint8_t m_alignOnNextFrame = 1;
+    int32_t m_cursorShown = 1;
+    bool m_cursorPushed = false;  // an override cursor of ours is on the stack
+    QPoint m_lastLocalPos{0, 0};
+    float m_fracX = 0.0f;
+    float m_fracY = 0.0f;
+
+    // ---- input ----
+    int32_t m_absButtons = 0;  // absolute-mode buttons: 0 none, 1 left, 2 right
+    int m_sampleTimer = 0;     // mouse sampling timer, 0 while not running
+
+    // ---- timers ----
+    int m_keepAliveTimer = 0;
+    int m_privTimer = 0;
+    int m_noSignalTimer = 0;
+
+    // ---- LED ----
+    QDateTime m_ledHoldUntil;
 };

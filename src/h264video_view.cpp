@@ -1,0 +1,254 @@
+// The video view: rendering with the aspect-ratio fit, the no-signal picture,
+// full screen, optimum size, the window size file, the cursor over the video,
+// and the mapping of local mouse positions to the remote screen.
+#include <QApplication>
+#include <QCoreApplication>
+#include <QCursor>
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QLayout>
+#include <QPainter>
+#include <QPixmap>
+#include <QScreen>
+#include <QTextStream>
+
+#include "h264video.h"
+#include "log/log.h"
+#include "session_params.h"
+#include "tools/decoder/c_video_pipeline.h"
+#include "tools/key_mouse/c_mouse_translator.h"
+#include "tools/key_mouse/c_view_mapper.h"
+#include "tools/key_mouse/km_messages.h"
+#include "tools/socket/tick_count.h"
+
+uint8_t H264Video::m_alignOnNextMove = 1;
+
+namespace {
+
+const int DEFAULT_VIDEO_WIDTH = 1024;
+const int DEFAULT_VIDEO_HEIGHT = 768;
+const int ALIGN_REPORTS = 20;
+
+bool relativeMode()
+{
+    return g_para.mouseMode == 0;
+}
+
+}  // namespace
+
+QSize H264Video::displayArea() const
+{
+    return c_view_mapper::display_area(geometry().size(), ui.toolBar->size());
+}
+
+void H264Video::layoutLabel()
+{
+    ui.label->resize(displayArea());
+    ui.label->move(0, 0);
+}
+
+void H264Video::resizeEvent(QResizeEvent* event)
+{
+    QMainWindow::resizeEvent(event);
+    layoutLabel();
+    m_alignOnNextMove = 1;
+}
+
+void H264Video::showOptResToolTip()
+{
+    ui.actionOptRes->setToolTip(
+        QString::asprintf("optimum resolution:%d,%d", m_frameSize.width(), m_frameSize.height()));
+}
+
+void H264Video::on_slot_decode_one_frame(QImage image)
+{
+    if (image.isNull() && m_videoPipeline)
+        image = m_videoPipeline->take_picture();
+    renderPicture(image);
+}
+
+void H264Video::renderPicture(const QImage& picture)
+{
+    // A null picture (the no-signal resource missing) has nothing to show.
+    if (picture.isNull())
+        return;
+    m_lastRenderTick = get_tick_count();
+    m_frameSize = picture.size();
+
+    const QSize area = displayArea();
+    const bool changed = area != m_areaSize;
+    m_areaSize = area;
+
+    if (area.width() > 0 && area.height() > 0) {
+        const c_view_mapper::fit_result fit = c_view_mapper::fit(picture.size(), area);
+        const QImage scaled = picture.scaled(fit.scaledSize, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+        m_scaledSize = fit.scaledSize;
+        m_videoOrigin = fit.origin;
+        m_scaleX = fit.scaleX;
+        m_scaleY = fit.scaleY;
+
+        QImage canvas(area, scaled.format());
+        canvas.fill(m_backgroundColor);
+        QPainter painter(&canvas);
+        painter.drawImage(m_videoOrigin, scaled);
+        painter.end();
+        ui.label->setPixmap(QPixmap::fromImage(canvas));
+    }
+
+    if (changed) {
+        ui.label->resize(area);
+        showOptResToolTip();
+    }
+
+    if (relativeMode() && m_alignOnNextFrame) {
+        on_slot_mouse_align();
+        m_alignOnNextFrame = 0;
+    }
+}
+
+void H264Video::on_full_screen()
+{
+    m_isFullScreen = m_isFullScreen ? 0 : 1;
+    m_alignOnNextFrame = 1;
+    if (m_isFullScreen)
+        setWindowState(Qt::WindowFullScreen);
+    else
+        setWindowState(Qt::WindowNoState);
+}
+
+void H264Video::on_slot_optRes()
+{
+    resize(m_frameSize.width() + ui.toolBar->width(), m_frameSize.height());
+    layoutLabel();
+    m_alignOnNextMove = 1;
+    m_alignOnNextFrame = 1;
+
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect desktop = screen->virtualGeometry();
+    move((desktop.width() - width()) / 2, (desktop.height() - height()) / 2);
+}
+
+// ----------------------------------------------------------- window size file
+
+QString H264Video::clientSizePath() const
+{
+    return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("clientSize.config"));
+}
+
+void H264Video::readClientSize()
+{
+    // The tool bar's real width is known only once the window's layout has run.
+    ensurePolished();
+    if (layout())
+        layout()->activate();
+
+    int width = ui.toolBar->width() + DEFAULT_VIDEO_WIDTH;
+    int height = DEFAULT_VIDEO_HEIGHT;
+    QFile file(clientSizePath());
+    if (file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        QTextStream in(&file);
+        c_view_mapper::parse_client_size(in.readLine(), width, height);
+    }
+    resize(width, height);
+    layoutLabel();
+    m_alignOnNextFrame = 1;
+    m_isFullScreen = 0;
+}
+
+void H264Video::writeClientSize()
+{
+    QFile file(clientSizePath());
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text | QIODevice::Truncate))
+        return;
+    const QRect g = geometry();
+    file.write(QString::asprintf("%d,%d\n", g.width(), g.height()).toLatin1());
+}
+
+// ------------------------------------------------------------- the cursor
+
+void H264Video::enterVideo()
+{
+    if (m_cursorPushed)
+        QApplication::restoreOverrideCursor();
+    if (m_cursorShown == 1) {
+        const QPixmap cross(QStringLiteral(":/image/Resources/cross.png"));
+        QApplication::setOverrideCursor(QCursor(cross, cross.width() / 2, cross.height() / 2));
+    } else {
+        QApplication::setOverrideCursor(QCursor(Qt::BlankCursor));
+    }
+    m_cursorPushed = true;
+    showOptResToolTip();
+}
+
+void H264Video::leaveVideo()
+{
+    if (!relativeMode()) {
+        m_absButtons = KM_ABS_NONE;
+        sendAbsoluteMouse(0);
+    }
+    if (m_cursorPushed) {
+        QApplication::restoreOverrideCursor();
+        m_cursorPushed = false;
+    }
+}
+
+void H264Video::on_slot_mouseShow()
+{
+    m_cursorShown = m_cursorShown ? 0 : 1;
+    QAction* action = ui.toolBar->actions().value(Ui_H264VideoClass::POS_MOUSE_HIDE);
+    if (!action)
+        return;
+    if (m_cursorShown == 1) {
+        action->setIcon(QIcon(QStringLiteral(":/image/Resources/mouseHide.png")));
+        action->setToolTip(tr("Mouse Hide"));
+    } else {
+        action->setIcon(QIcon(QStringLiteral(":/image/Resources/mouseShow.png")));
+        action->setToolTip(tr("Mouse Show"));
+    }
+}
+
+// ------------------------------------------------------------ mouse mapping
+
+void H264Video::sendAbsoluteMouse(int8_t wheel)
+{
+    const QPoint p = ui.label->mapFromGlobal(QCursor::pos()) - m_videoOrigin;
+    const QSize decoded = decodedSize();
+    int16_t X = 0, Y = 0;
+    if (!c_view_mapper::map_absolute(p, m_scaledSize, m_scaleX, m_scaleY, decoded.width(), decoded.height(), X, Y))
+        return;
+    LOG_INFO("local pos:%d,%d,remote pos:%d,%d", p.x(), p.y(), int(X), int(Y));
+    const auto payload = km_mouse_abs_payload(m_absButtons, X, Y, wheel);
+    sendKmMessage(CMD_KM_MOUSE_ABS, KM_MOUSE_ABS_LEN, payload.data());
+}
+
+void H264Video::sendRelativeMouse(const QPoint& p)
+{
+    LOG_INFO("mouseEvt pos:%d,%d", p.x(), p.y());
+    const std::vector<c_view_mapper::step> steps =
+        c_view_mapper::map_relative(p, m_lastLocalPos, m_scaleX, m_scaleY, m_fracX, m_fracY);
+    if (!m_mouseTranslator)
+        return;
+    for (const c_view_mapper::step& s : steps) {
+        unsigned char report[c_mouse_translator::REPORT_SIZE];
+        int length = 0;
+        m_mouseTranslator->build(0, c_mouse_translator::KIND_MOVE, s.first, s.second, 0, report, length);
+        sendKmMessage(CMD_KM_MOUSE_REL, length, report);
+    }
+}
+
+void H264Video::on_slot_mouse_align()
+{
+    if (m_mouseTranslator) {
+        unsigned char report[c_mouse_translator::REPORT_SIZE];
+        int length = 0;
+        m_mouseTranslator->build(0, c_mouse_translator::KIND_MOVE, -c_view_mapper::REL_STEP_MAX,
+                                 -c_view_mapper::REL_STEP_MAX, 0, report, length);
+        for (int i = 0; i < ALIGN_REPORTS; ++i)
+            sendKmMessage(CMD_KM_MOUSE_REL, length, report);
+    }
+    QCursor::setPos(ui.label->mapToGlobal(QPoint(0, 0)));
+    m_lastLocalPos = QPoint(0, 0);
+}
