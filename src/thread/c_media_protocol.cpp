@@ -1,0 +1,441 @@
+#include "thread/c_media_protocol.h"
+
+#include <QThread>
+#include <cerrno>
+#include <chrono>
+#include <utility>
+
+#include "log/log.h"
+#include "thread/c_read_disk_thread.h"
+#include "tools/disk/rw_disk/c_read_write_disk_sector_win.h"
+#include "tools/socket/c_frame.h"
+#include "tools/socket/c_msg_builder.h"
+#include "tools/socket/c_socket_factory.h"
+#include "tools/socket/c_socket_pair.h"
+#include "tools/socket/c_socket_recv_u.h"
+#include "tools/socket/c_socket_send_u.h"
+#include "tools/socket/c_tcp_sock/c_tcp_sock.h"
+
+namespace
+{
+const uint32_t SECTOR = c_read_write_disk_sector_win::SECTOR_SIZE;
+
+// Bytes each device message must carry before any of its fields is read.
+unsigned needed_length(uint8_t type)
+{
+    switch (type)
+    {
+    case c_media_protocol::MSG_USER_ID:
+        return 2;
+    case c_media_protocol::MSG_MAP:
+    case c_media_protocol::MSG_READ_DATA:
+        return 3;
+    case c_media_protocol::MSG_STATUS:
+        return 8;
+    case c_media_protocol::MSG_WRITE_DATA:
+        return 8 + SECTOR;
+    default:
+        return 1;
+    }
+}
+}  // namespace
+
+c_media_protocol::c_media_protocol(clock_fn clock, std::string sysfs_root)
+    : m_clock(std::move(clock)), m_sysfs_root(std::move(sysfs_root))
+{
+}
+
+c_media_protocol::~c_media_protocol()
+{
+    shutdown();
+}
+
+int64_t c_media_protocol::now() const
+{
+    if (m_clock)
+        return m_clock();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// ---------------------------------------------------------------- channel
+
+bool c_media_protocol::connect_channel(const char* ip, uint16_t port)
+{
+    m_sock = std::make_shared<c_tcp_sock>();
+    m_sock->startup();
+    m_sock->set_address(ip, port == 0 ? DEFAULT_PORT : port);
+    return m_sock->create_sock(nullptr, 0, CONNECT_TIMEOUT_MS) == 1;
+}
+
+void c_media_protocol::start_channel(uint32_t user_id)
+{
+    if (m_pair || m_shut_down)
+        return;
+    if (!m_sock)
+        m_sock = std::make_shared<c_tcp_sock>();
+    m_pair = std::make_shared<c_socket_pair>(m_sock, &m_queue, &m_wake, SOCKET_KIND_MEDIA);
+    if (m_pair->recv_thread())
+        m_pair->recv_thread()->set_handler(this);
+    m_pair->start(QThread::HighestPriority, QThread::HighestPriority);
+
+    m_queue.push(build_msg_50(user_id));
+    LOG_INFO("vm send userID");
+}
+
+void c_media_protocol::set_syncer(c_net_syncer* syncer)
+{
+    if (c_socket_send_u* s = send_thread())
+        s->set_syncer(syncer);
+}
+
+c_socket_send_u* c_media_protocol::send_thread() const
+{
+    return m_pair ? dynamic_cast<c_socket_send_u*>(m_pair->send_thread().get()) : nullptr;
+}
+
+c_socket_recv_u* c_media_protocol::recv_thread() const
+{
+    return m_pair ? dynamic_cast<c_socket_recv_u*>(m_pair->recv_thread().get()) : nullptr;
+}
+
+void c_media_protocol::shutdown()
+{
+    if (m_shut_down)
+        return;
+    m_shut_down = true;
+
+    m_queue.push(build_msg_7(0x01, 0, 0));
+    QThread::msleep(m_pauses.shutdown_send_ms);
+    if (m_pair)
+        m_pair->stop();
+    QThread::msleep(m_pauses.shutdown_stop_ms);
+
+    // The read thread ends before the queue is emptied, so that it cannot
+    // queue anything behind the drain (those messages would never be freed).
+    c_read_disk_thread* thread;
+    std::shared_ptr<c_read_write_disk_sector_win> disk;
+    {
+        std::lock_guard<std::mutex> guard(m_state_lock);
+        thread = m_read_thread;
+        m_read_thread = nullptr;
+        m_mapped = false;
+        disk = m_disk;
+    }
+    if (thread)
+    {
+        thread->stop();
+        thread->wait();
+        delete thread;
+    }
+    drain_and_free(m_queue);
+    if (disk)
+        disk->close();
+    m_pair.reset();
+}
+
+// ---------------------------------------------------------------- map / unmap
+
+bool c_media_protocol::map(const std::string& path, bool read_only)
+{
+    if (is_mapped())
+        return false;
+
+    auto disk = std::make_shared<c_read_write_disk_sector_win>(m_sysfs_root);
+    if (!disk->open(path, read_only))
+    {
+        LOG_ERROR("err onMap_openLocalDisk ");
+        return false;
+    }
+    auto* thread = new c_read_disk_thread(&m_queue, disk);
+    thread->start(QThread::InheritPriority);
+    {
+        std::lock_guard<std::mutex> guard(m_state_lock);
+        m_disk = disk;
+        m_read_thread = thread;
+    }
+
+    m_queue.push(build_msg_7(0x01, 0, 0));
+    QThread::msleep(m_pauses.map_gap_ms);
+    const uint8_t flags = MAP_FLAG_MAPPED | (read_only ? MAP_FLAG_MODE : 0);
+    m_queue.push(build_msg_7(0x01, flags, disk->sector_count()));
+
+    {
+        std::lock_guard<std::mutex> guard(m_progress_lock);
+        m_sectors_requested = 0;
+        m_percent = 0;
+        m_complete = false;
+        m_map_time = now();
+        m_last_wish_time = m_map_time;
+    }
+    m_poll_armed = false;
+    m_poll_ticks = 0;
+    {
+        std::lock_guard<std::mutex> guard(m_state_lock);
+        m_mapped = true;
+    }
+    request_status();
+    return true;
+}
+
+void c_media_protocol::unmap()
+{
+    c_read_disk_thread* thread;
+    std::shared_ptr<c_read_write_disk_sector_win> disk;
+    {
+        // From here on the handler queues nothing more.
+        std::lock_guard<std::mutex> guard(m_state_lock);
+        if (!m_mapped)
+            return;
+        m_mapped = false;
+        thread = m_read_thread;
+        m_read_thread = nullptr;
+        disk = m_disk;
+    }
+    m_poll_armed = false;
+
+    // Waiting for the thread's end makes sure none of its read-data messages
+    // lands behind the unmap message.
+    if (thread)
+    {
+        thread->stop();
+        thread->wait();
+        delete thread;
+    }
+    // The head may be in flight: it stays for its acknowledgement, otherwise
+    // that acknowledgement would be taken for the unmap message's.
+    for (CQUEUE_MESSAGE& msg : m_queue.take_all_but_head())
+        msg.free_data();
+    m_queue.push(build_msg_7(0x01, 0, disk ? disk->sector_count() : 0));
+    if (disk)
+        disk->close();
+}
+
+bool c_media_protocol::is_mapped() const
+{
+    std::lock_guard<std::mutex> guard(m_state_lock);
+    return m_mapped;
+}
+
+std::shared_ptr<c_read_write_disk_sector_win> c_media_protocol::disk() const
+{
+    std::lock_guard<std::mutex> guard(m_state_lock);
+    return m_disk;
+}
+
+// ---------------------------------------------------------------- status and progress
+
+void c_media_protocol::request_status()
+{
+    m_queue.push(build_msg_8(0x01, 0x00));
+    m_poll_ticks = 0;
+    LOG_INFO("enqueue request status package");
+}
+
+void c_media_protocol::poll_tick()
+{
+    if (!is_mapped() || !m_poll_armed)
+        return;
+    if (++m_poll_ticks > POLL_TICK_LIMIT)
+    {
+        m_poll_armed = false;
+        request_status();
+    }
+}
+
+void c_media_protocol::note_read_wish(uint32_t count)
+{
+    std::lock_guard<std::mutex> guard(m_progress_lock);
+    if (m_complete)
+        return;
+    m_sectors_requested += count;
+    m_last_wish_time = now();
+    if (m_sectors_requested >= PROGRESS_FULL_SECTORS)
+    {
+        m_percent = 100;
+        m_complete = true;
+        return;
+    }
+    const int percent = static_cast<int>(m_sectors_requested * 100 / PROGRESS_FULL_SECTORS);
+    m_percent = percent >= 99 ? 100 : percent;
+}
+
+void c_media_protocol::progress_tick()
+{
+    if (!is_mapped())
+        return;
+    std::lock_guard<std::mutex> guard(m_progress_lock);
+    if (m_complete)
+        return;
+    if (now() - m_last_wish_time > PROGRESS_IDLE_MS)
+    {
+        m_percent = 100;
+        m_complete = true;
+    }
+}
+
+int c_media_protocol::progress_percent() const
+{
+    std::lock_guard<std::mutex> guard(m_progress_lock);
+    return m_percent;
+}
+
+bool c_media_protocol::progress_complete() const
+{
+    std::lock_guard<std::mutex> guard(m_progress_lock);
+    return m_complete;
+}
+
+uint64_t c_media_protocol::sectors_requested() const
+{
+    std::lock_guard<std::mutex> guard(m_progress_lock);
+    return m_sectors_requested;
+}
+
+int64_t c_media_protocol::ms_since_map() const
+{
+    std::lock_guard<std::mutex> guard(m_progress_lock);
+    return now() - m_map_time;
+}
+
+// ---------------------------------------------------------------- device messages
+
+bool c_media_protocol::head_is_last_of_batch()
+{
+    // Only the send thread pops, and it is waiting for this very message's
+    // acknowledgement, so the head cannot change under us.
+    return m_queue.size() > 0 && m_queue.front().last_flag != 0;
+}
+
+unsigned char c_media_protocol::on_net_msg(const void* /*sender*/, const unsigned char* body,
+                                           unsigned int /*plain_len_field*/, unsigned int body_len)
+{
+    if (body == nullptr || body_len == 0)
+    {
+        LOG_ERROR("media message without a type byte");
+        return RESULT_OK;
+    }
+    const uint8_t type = body[0];
+    const unsigned need = needed_length(type);
+    if (body_len < need)
+    {
+        // Nothing of it is used; the message in flight is asked for again.
+        LOG_ERROR("media message 0x%02x too short: %u bytes, needs %u", type, body_len, need);
+        return RESULT_REFUSE;
+    }
+
+    switch (type)
+    {
+    case MSG_USER_ID:
+        LOG_INFO("vm,, recv userID ack,value=%u", body[1]);
+        return RESULT_OK;
+    case MSG_MAP:
+        if (body[2] == 0)
+            LOG_INFO("==========mapOrUnmap ack_ok");
+        else
+            LOG_ERROR("err map ack_err");
+        return RESULT_OK;
+    case MSG_STATUS:
+        return on_status_answer(body);
+    case MSG_READ_DATA:
+        return on_read_data_answer(body);
+    case MSG_WRITE_DATA:
+        return on_write_data(body);
+    default:
+        return RESULT_OK;
+    }
+}
+
+unsigned char c_media_protocol::on_status_answer(const unsigned char* body)
+{
+    const uint8_t wish = body[1];
+    const uint32_t start = read_be32(body + 2);
+    const uint16_t count = read_be16(body + 6);
+
+    if (wish == WISH_READ)
+    {
+        LOG_INFO("ask ack= I want to read:%u from %u", count, start);
+        {
+            std::lock_guard<std::mutex> guard(m_state_lock);
+            if (m_read_thread)
+                m_read_thread->enqueue_read(start, count);
+        }
+        note_read_wish(count);
+    }
+    else if (wish == WISH_WRITE)
+    {
+        LOG_INFO("xxx ask ack write,start=%u,count=%u", start, count);
+        std::lock_guard<std::mutex> guard(m_state_lock);
+        if (!m_mapped)
+            return RESULT_OK;
+        for (uint32_t offset = 0; offset < count; ++offset)
+        {
+            m_queue.push(build_msg_10(0x01, static_cast<uint16_t>(offset), offset + 1 == count ? 1 : 0));
+            LOG_INFO("xxx enque pak10,offset=%u,count=%u", offset, count);
+        }
+    }
+    else if (is_mapped())
+    {
+        LOG_INFO("ask ack= I want nothing");
+        m_poll_armed = true;
+    }
+    return RESULT_OK;
+}
+
+unsigned char c_media_protocol::on_read_data_answer(const unsigned char* body)
+{
+    const uint8_t sector_type = body[1];
+    const uint8_t result = body[2];
+    if (result != 0 || sector_type == 0)
+    {
+        LOG_ERROR("err readDisk_ack_err, pack type: %u,pack result: %u", sector_type, result);
+        return RESULT_REFUSE;
+    }
+    {
+        std::lock_guard<std::mutex> guard(m_state_lock);
+        if (m_mapped && head_is_last_of_batch())
+            request_status();
+    }
+    LOG_INFO("readDisk_ack_ok");
+    return RESULT_OK;
+}
+
+unsigned char c_media_protocol::on_write_data(const unsigned char* body)
+{
+    const uint32_t start = read_be32(body + 2);
+    const uint16_t offset = read_be16(body + 6);
+    if (start == 0xFFFFFFFFu)
+    {
+        LOG_INFO("got 0xffffffff start index");
+        return RESULT_REFUSE;
+    }
+    LOG_INFO("xxx pak10 ack ok,get buf,start:%u, offset\xEF\xBC\x9A%u", start, offset);
+
+    // start + offset past 32 bits names no sector: it must not wrap to the
+    // start of the disk.
+    const uint64_t sector = static_cast<uint64_t>(start) + offset;
+    const std::shared_ptr<c_read_write_disk_sector_win> disk = this->disk();
+    if (!disk || sector > 0xFFFFFFFFu || !disk->seek(static_cast<uint32_t>(sector)))
+    {
+        LOG_ERROR("pak10 ack,writeDisk_setPoint err");
+    }
+    else
+    {
+        uint32_t written = 0;
+        if (!disk->write(body + 8, SECTOR, &written))
+            LOG_ERROR("pak10 ack,writeDisk_writeDisk err, error code is %d", errno);
+        else if (written != SECTOR)
+            LOG_ERROR("pak10 ack,writeDisk_writeDisk err,re_len!=512");
+        else
+            LOG_INFO("xxx1207 pak10 ack,writeDisk_OK");
+    }
+
+    std::lock_guard<std::mutex> guard(m_state_lock);
+    if (m_mapped && head_is_last_of_batch())
+    {
+        LOG_INFO("is last pak will resend");
+        request_status();
+    }
+    return RESULT_OK;
+}
