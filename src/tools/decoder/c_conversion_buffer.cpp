@@ -1,0 +1,104 @@
+#include "tools/decoder/c_conversion_buffer.h"
+
+#include "log/log.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+
+namespace {
+
+[[noreturn]] void out_of_picture_memory()
+{
+    std::printf("av malloc failed!\n");
+    std::fflush(stdout);
+    std::exit(1);
+}
+
+// Each image made over the block holds one reference to it, released when
+// the last copy of that image goes away.
+void release_block(void* info)
+{
+    delete static_cast<std::shared_ptr<uint8_t[]>*>(info);
+}
+
+} // namespace
+
+c_conversion_buffer::c_conversion_buffer()
+{
+    uint8_t* block = new (std::nothrow) uint8_t[size_t(k_capacity)];
+    if (!block)
+        out_of_picture_memory();
+    m_block.reset(block);
+}
+
+bool c_conversion_buffer::fits(int width, int height)
+{
+    return width > 0 && height > 0 && int64_t(width) * height * 4 <= k_capacity;
+}
+
+bool c_conversion_buffer::slots_free() const
+{
+    for (int i = 0; i < m_slot_count; ++i) {
+        if (!m_slots[i].image.isDetached())
+            return false;
+    }
+    return true;
+}
+
+void c_conversion_buffer::cut_slots(int width, int height)
+{
+    for (slot& s : m_slots)
+        s = slot();
+    const int64_t bytes = int64_t(width) * height * 4;
+    // Slots start on 64-byte boundaries for the converter's vector stores.
+    const int64_t step = (bytes + 63) & ~int64_t(63);
+    m_slot_count = step + bytes <= k_capacity ? 2 : 1;
+    for (int i = 0; i < m_slot_count; ++i) {
+        uint8_t* p = m_block.get() + i * step;
+        m_slots[i].pixels = p;
+        m_slots[i].image = QImage(p, width, height, width * 4, QImage::Format_RGB32, release_block,
+                                  new std::shared_ptr<uint8_t[]>(m_block));
+    }
+    m_width = width;
+    m_height = height;
+    m_next = 0;
+}
+
+c_conversion_buffer::picture c_conversion_buffer::acquire(int width, int height)
+{
+    picture out;
+    if (!fits(width, height)) {
+        LOG_ERROR("picture %dx%d exceeds the conversion buffer of %lld bytes", width, height,
+                  static_cast<long long>(k_capacity));
+        return out;
+    }
+
+    if ((width != m_width || height != m_height) && slots_free())
+        cut_slots(width, height);
+
+    if (width == m_width && height == m_height) {
+        for (int n = 0; n < m_slot_count; ++n) {
+            slot& s = m_slots[(m_next + n) % m_slot_count];
+            if (s.image.isDetached()) {
+                // Whoever dropped the last other copy did so before this
+                // point; do not let the writes below move ahead of that.
+                std::atomic_thread_fence(std::memory_order_acquire);
+                m_next = (m_next + n + 1) % m_slot_count;
+                out.image = s.image;
+                out.pixels = s.pixels;
+                out.stride = width * 4;
+                return out;
+            }
+        }
+    }
+
+    ++m_outside;
+    out.image = QImage(width, height, QImage::Format_RGB32);
+    if (out.image.isNull())
+        out_of_picture_memory();
+    out.pixels = out.image.bits();
+    out.stride = int(out.image.bytesPerLine());
+    return out;
+}

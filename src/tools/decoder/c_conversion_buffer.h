@@ -1,0 +1,66 @@
+#ifndef KVM_TOOLS_DECODER_C_CONVERSION_BUFFER_H
+#define KVM_TOOLS_DECODER_C_CONVERSION_BUFFER_H
+
+#include <QImage>
+
+#include <cstdint>
+#include <memory>
+
+// The memory decoded pictures are converted into: one 32 MiB block,
+// allocated once per channel start, handed out as pictures of 4-byte pixels
+// (width * 4 bytes per row, no padding) that the GUI thread receives without
+// a copy.
+//
+// The GUI may still be showing the previous picture while the next one is
+// converted, so the block is cut into two alternating slots when two pictures
+// fit, and a slot is only written once every image referring to it is gone.
+// When no slot is free (a picture over 16 MiB still being shown, or the GUI
+// keeping old pictures) the picture gets memory of its own instead. Images
+// keep the block alive, so they stay valid after this object is destroyed.
+class c_conversion_buffer
+{
+public:
+    static constexpr int64_t k_capacity = 33554432;
+
+    struct picture
+    {
+        QImage image;             // Format_RGB32, shares the pixels below
+        uint8_t* pixels = nullptr;
+        int stride = 0;
+    };
+
+    c_conversion_buffer();
+
+    c_conversion_buffer(const c_conversion_buffer&) = delete;
+    c_conversion_buffer& operator=(const c_conversion_buffer&) = delete;
+
+    // True when a width x height picture fits the buffer at all.
+    static bool fits(int width, int height);
+
+    // Memory for the next picture, not referenced by any image handed out
+    // before. Null image (and an error line) when the size does not fit.
+    picture acquire(int width, int height);
+
+    // How many pictures so far needed memory outside the block.
+    int outside_count() const { return m_outside; }
+
+private:
+    struct slot
+    {
+        QImage image;
+        uint8_t* pixels = nullptr;
+    };
+
+    bool slots_free() const;
+    void cut_slots(int width, int height);
+
+    std::shared_ptr<uint8_t[]> m_block;
+    slot m_slots[2];
+    int m_slot_count = 0;
+    int m_width = 0;
+    int m_height = 0;
+    int m_next = 0;
+    int m_outside = 0;
+};
+
+#endif

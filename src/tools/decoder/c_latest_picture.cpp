@@ -1,0 +1,34 @@
+#include "tools/decoder/c_latest_picture.h"
+
+#include <utility>
+
+bool c_latest_picture::put(const QImage& picture)
+{
+    QImage replaced;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    // The replaced picture is released after the lock, outside the critical section.
+    replaced = std::exchange(m_pending, picture);
+    const bool notify = !m_notice_out;
+    m_notice_out = true;
+    return notify;
+}
+
+void c_latest_picture::drop_pending()
+{
+    QImage dropped;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    dropped = std::exchange(m_pending, QImage());
+}
+
+QImage c_latest_picture::take()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_notice_out = false;
+    return std::exchange(m_pending, QImage());
+}
+
+bool c_latest_picture::has_pending() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return !m_pending.isNull();
+}

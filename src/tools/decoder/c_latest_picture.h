@@ -1,0 +1,41 @@
+#ifndef KVM_TOOLS_DECODER_C_LATEST_PICTURE_H
+#define KVM_TOOLS_DECODER_C_LATEST_PICTURE_H
+
+#include <QImage>
+
+#include <mutex>
+
+// Hand-over point between the decoding thread and the GUI thread that holds
+// at most one picture: a newer picture replaces one not yet shown, so a slow
+// GUI never makes pictures (or queued notices) pile up.
+//
+// put() says when the consumer needs a notice: only if none is outstanding,
+// that is, if take() has run since the last notice.
+class c_latest_picture
+{
+public:
+    c_latest_picture() = default;
+
+    c_latest_picture(const c_latest_picture&) = delete;
+    c_latest_picture& operator=(const c_latest_picture&) = delete;
+
+    // Producer: stores picture in place of any pending one. Returns true when
+    // the consumer must be notified.
+    bool put(const QImage& picture);
+
+    // Producer: forgets the pending picture, so the memory it refers to can
+    // be reused for a newer one. An outstanding notice stays outstanding.
+    void drop_pending();
+
+    // Consumer: the newest picture not yet taken, or a null image.
+    QImage take();
+
+    bool has_pending() const;
+
+private:
+    mutable std::mutex m_mutex;
+    QImage m_pending;
+    bool m_notice_out = false;
+};
+
+#endif
