@@ -1,0 +1,154 @@
+#include "c_devsim_channel.h"
+
+#include <QJsonObject>
+
+#include <unistd.h>
+
+#include "c_devsim.h"
+#include "tools/socket/c_frame.h"
+
+c_devsim_channel::c_devsim_channel(c_devsim& dev, const char* name) : m_dev(dev), m_name(name) {}
+
+c_devsim_channel::~c_devsim_channel()
+{
+    stop();
+}
+
+bool c_devsim_channel::listen(uint16_t port)
+{
+    return m_listener.listen(port);
+}
+
+void c_devsim_channel::start()
+{
+    m_stop = false;
+    m_thread = std::thread([this] { run(); });
+}
+
+void c_devsim_channel::stop()
+{
+    m_stop = true;
+    drop();
+    if (m_thread.joinable())
+        m_thread.join();
+    m_listener.close();
+}
+
+bool c_devsim_channel::connected() const
+{
+    std::lock_guard<std::mutex> lk(m_connLock);
+    return m_conn && m_conn->is_open();
+}
+
+bool c_devsim_channel::drop()
+{
+    std::shared_ptr<c_devsim_conn> c;
+    {
+        std::lock_guard<std::mutex> lk(m_connLock);
+        c = m_conn;
+    }
+    if (!c || !c->is_open())
+        return false;
+    c->close();
+    return true;
+}
+
+bool c_devsim_channel::send(const std::vector<uint8_t>& frame)
+{
+    std::shared_ptr<c_devsim_conn> c;
+    {
+        std::lock_guard<std::mutex> lk(m_connLock);
+        c = m_conn;
+    }
+    return c && c->send(frame);
+}
+
+void c_devsim_channel::protocol_error(const char* what)
+{
+    if (m_error.empty())
+        m_error = what;
+    drop();
+}
+
+void c_devsim_channel::run()
+{
+    while (!m_stop) {
+        const int fd = m_listener.accept(100);
+        if (fd < 0)
+            continue;
+        auto conn = std::make_shared<c_devsim_conn>(fd, &m_stop);
+        {
+            std::lock_guard<std::mutex> lk(m_connLock);
+            m_conn = conn;
+        }
+        ++m_connections;
+        m_error.clear();
+        m_dev.log("%s: viewer connected from %s", m_name, conn->peer().c_str());
+        m_dev.events().note(m_name, "connect", {{QStringLiteral("peer"), QString::fromStdString(conn->peer())}});
+        on_connect();
+
+        serve(conn);
+
+        conn->close();
+        on_disconnect();
+        {
+            std::lock_guard<std::mutex> lk(m_connLock);
+            m_conn.reset();
+        }
+        QJsonObject f{{QStringLiteral("peer"), QString::fromStdString(conn->peer())}};
+        if (!m_error.empty()) {
+            m_dev.log("%s: dropped the connection: %s", m_name, m_error.c_str());
+            f.insert(QStringLiteral("error"), QString::fromStdString(m_error));
+        } else {
+            m_dev.log("%s: viewer disconnected", m_name);
+        }
+        m_dev.events().note(m_name, "disconnect", f);
+    }
+}
+
+void c_devsim_channel::serve(const std::shared_ptr<c_devsim_conn>& conn)
+{
+    c_frame_reader reader;
+    while (!m_stop && m_error.empty()) {
+        const frame_read_result r = reader.read_frame(*conn);
+        if (r == frame_read_result::oversized) {
+            char text[80];
+            snprintf(text, sizeof text, "frame of %u bytes is larger than %u", frame_wire_len(reader.header()),
+                     reader.body_capacity());
+            m_error = text;
+            m_dev.events().note(m_name, "error", {{QStringLiteral("error"), QString::fromLatin1(text)}});
+            return;
+        }
+        if (r != frame_read_result::frame) {
+            if (!conn->garbage().empty()) {
+                m_error = conn->garbage();
+                m_dev.events().note(m_name, "error", {{QStringLiteral("error"), QString::fromStdString(m_error)}});
+            }
+            return;
+        }
+        conn->frame_done();
+        const uint8_t* h = reader.header();
+        uint8_t* body = reader.body();
+        const uint32_t len = reader.body_length();
+        const char* bad = nullptr;
+        if (h[1] != FRAME_VERSION)
+            bad = "header version is not 1";
+        else if (sum8(body, len) != h[2])
+            bad = "checksum does not match the body";
+        else if (len == 0)
+            bad = "empty body";
+        if (bad) {
+            m_error = bad;
+            m_dev.events().note(m_name, "error",
+                                {{QStringLiteral("error"), QString::fromLatin1(bad)},
+                                 {QStringLiteral("header"), c_devsim_events::hex(h, FRAME_HEADER_LEN)}});
+            return;
+        }
+        if (!on_frame(h, body, len)) {
+            if (m_error.empty())
+                m_error = "message not accepted";
+            m_dev.events().note(m_name, "error", {{QStringLiteral("error"), QString::fromStdString(m_error)}});
+            return;
+        }
+    }
+}

@@ -1,0 +1,54 @@
+#pragma once
+// One viewer connection on one channel: the socket, serialised sends from
+// any thread, and the byte source the frame reader cuts frames from.
+//
+// Between frames only a few zero bytes may come before the sync byte (the
+// viewer's KM frames can carry 8 trailing zero bytes); anything else there is
+// garbage: the source then ends the stream and garbage() says why.
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "tools/socket/c_frame_reader.h"
+
+class c_tcp_sock;
+
+class c_devsim_conn : public c_byte_source
+{
+public:
+    // Takes over the accepted descriptor. stop_flag ends reads when set.
+    c_devsim_conn(int fd, const std::atomic<bool>* stop_flag);
+    ~c_devsim_conn() override;
+
+    // Sends one whole frame; false when the connection is closed or the send failed.
+    bool send(const std::vector<uint8_t>& frame);
+
+    // Closes the connection; a blocked read or send returns at once.
+    void close();
+    bool is_open() const;
+
+    // c_byte_source
+    int recv(uint8_t* buf, int len) override;
+    bool should_stop() override;
+
+    // The reader has delivered a whole frame; the next bytes start a new one.
+    void frame_done();
+    // Non-empty when the stream was ended for garbage between frames.
+    const std::string& garbage() const { return m_garbage; }
+
+    // "127.0.0.1:40222"
+    std::string peer() const { return m_peer; }
+
+private:
+    std::shared_ptr<c_tcp_sock> m_sock;
+    const std::atomic<bool>* m_stop;
+    std::mutex m_sendLock;
+    std::string m_peer;
+
+    bool m_between = true;  // before the sync byte of the next frame
+    int m_zeros = 0;        // zero bytes seen there
+    std::string m_garbage;
+};
