@@ -1,0 +1,344 @@
+// The media channel end to end on loopback: the protocol with its real send
+// and receive threads against a scripted device.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "common/log_capture.h"
+#include "thread/c_media_protocol.h"
+#include "tools/disk/rw_disk/c_read_write_disk_sector_win.h"
+#include "tools/socket/c_frame.h"
+#include "tools/socket/c_frame_reader.h"
+#include "tools/socket/c_socket_recv_u.h"
+
+namespace fs = std::filesystem;
+using bytes = std::vector<uint8_t>;
+using clock_type = std::chrono::steady_clock;
+
+namespace
+{
+// Reads from a socket until a deadline.
+class deadline_source : public c_byte_source
+{
+public:
+    deadline_source(int fd, clock_type::time_point end) : m_fd(fd), m_end(end) {}
+    int recv(uint8_t* buf, int len) override
+    {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(m_end - clock_type::now()).count();
+        pollfd p{m_fd, POLLIN, 0};
+        if (left <= 0 || ::poll(&p, 1, static_cast<int>(left)) <= 0)
+            return -1;
+        const ssize_t n = ::recv(m_fd, buf, static_cast<size_t>(len), 0);
+        return n < 0 ? -1 : static_cast<int>(n);
+    }
+    bool should_stop() override { return clock_type::now() >= m_end; }
+
+private:
+    int m_fd;
+    clock_type::time_point m_end;
+};
+
+// The device side of the media channel, driven by the test.
+class scripted_device
+{
+public:
+    scripted_device()
+    {
+        m_listen = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(m_listen, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::listen(m_listen, 1);
+        socklen_t len = sizeof a;
+        ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&a), &len);
+        m_port = ntohs(a.sin_port);
+    }
+    ~scripted_device()
+    {
+        if (m_conn >= 0)
+            ::close(m_conn);
+        ::close(m_listen);
+    }
+    uint16_t port() const { return m_port; }
+
+    bool accept_client(int ms = 5000)
+    {
+        pollfd p{m_listen, POLLIN, 0};
+        if (::poll(&p, 1, ms) != 1)
+            return false;
+        m_conn = ::accept(m_listen, nullptr, nullptr);
+        return m_conn >= 0;
+    }
+
+    // The body of the next frame, empty when none came in time. Checks the
+    // frame header on the way.
+    bytes next(int ms = 5000)
+    {
+        deadline_source src(m_conn, clock_type::now() + std::chrono::milliseconds(ms));
+        if (m_reader.read_frame(src) != frame_read_result::frame)
+            return {};
+        const uint8_t* h = m_reader.header();
+        const uint32_t n = m_reader.body_length();
+        EXPECT_EQ(FRAME_VERSION, h[1]);
+        EXPECT_EQ(n, frame_plain_len(h));
+        EXPECT_EQ(sum8(m_reader.body(), n), h[2]);
+        return bytes(m_reader.body(), m_reader.body() + n);
+    }
+
+    void send(const bytes& body)
+    {
+        bytes frame(FRAME_HEADER_LEN + body.size() + 8);
+        uint32_t len = 0;
+        ASSERT_TRUE(frame_serialise({{static_cast<uint32_t>(body.size()), body.data()}}, frame.data(),
+                                    static_cast<uint32_t>(frame.size()), &len));
+        ASSERT_EQ(static_cast<ssize_t>(len), ::send(m_conn, frame.data(), len, MSG_NOSIGNAL));
+    }
+
+    void close_connection()
+    {
+        ::close(m_conn);
+        m_conn = -1;
+    }
+
+private:
+    int m_listen = -1;
+    int m_conn = -1;
+    uint16_t m_port = 0;
+    c_frame_reader m_reader;
+};
+
+bytes status_answer(uint8_t wish, uint32_t start, uint16_t count)
+{
+    bytes b(8);
+    b[0] = 0x08;
+    b[1] = wish;
+    write_be32(&b[2], start);
+    write_be16(&b[6], count);
+    return b;
+}
+
+bytes map_msg(uint8_t flags, uint32_t count)
+{
+    bytes b{0x07, 0x01, flags, 0, 0, 0, 0};
+    write_be32(&b[3], count);
+    return b;
+}
+
+bytes read_data_head(const bytes& b)
+{
+    return b.size() >= 8 ? bytes(b.begin(), b.begin() + 8) : b;
+}
+
+bytes read_data_head(uint32_t start, uint16_t index)
+{
+    bytes b{0x09, 0x01, 0, 0, 0, 0, 0, 0};
+    write_be32(&b[2], start);
+    write_be16(&b[6], index);
+    return b;
+}
+
+class MediaChannel : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        char tmpl[] = "/tmp/kvm_mchan_XXXXXX";
+        m_dir = ::mkdtemp(tmpl);
+        m_img = (m_dir / "disk.img").string();
+        bytes all(kSectors * 512);
+        for (size_t i = 0; i < all.size(); ++i)
+            all[i] = static_cast<uint8_t>((i / 512) * 7 + i % 251);
+        int fd = ::open(m_img.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+        ASSERT_EQ(static_cast<ssize_t>(all.size()), ::write(fd, all.data(), all.size()));
+        ::close(fd);
+        m_proto = std::make_unique<c_media_protocol>();
+        m_proto->set_pauses({20, 200, 0});
+    }
+    void TearDown() override
+    {
+        m_proto.reset();
+        std::error_code ec;
+        fs::remove_all(m_dir, ec);
+    }
+
+    bytes sector(uint32_t s)
+    {
+        bytes b(512);
+        int fd = ::open(m_img.c_str(), O_RDONLY);
+        EXPECT_EQ(512, ::pread(fd, b.data(), 512, static_cast<off_t>(s) * 512));
+        ::close(fd);
+        return b;
+    }
+
+    void connect_and_identify()
+    {
+        ASSERT_TRUE(m_proto->connect_channel("127.0.0.1", m_dev.port()));
+        ASSERT_TRUE(m_dev.accept_client());
+        m_proto->start_channel(0x01020304);
+        EXPECT_EQ((bytes{0x32, 0x01, 0x02, 0x03, 0x04}), m_dev.next());
+        m_dev.send({0x32, 0x00});
+    }
+
+    void map_and_answer(bool read_only = false)
+    {
+        ASSERT_TRUE(m_proto->map(m_img, read_only));
+        EXPECT_EQ(map_msg(0, 0), m_dev.next());
+        m_dev.send({0x07, 0x01, 0x00});
+        EXPECT_EQ(map_msg(read_only ? 0x81 : 0x01, kSectors), m_dev.next());
+        m_dev.send({0x07, 0x01, 0x00});
+        EXPECT_EQ((bytes{0x08, 0x01, 0x00}), m_dev.next());
+    }
+
+    static constexpr uint32_t kSectors = 128;
+    fs::path m_dir;
+    std::string m_img;
+    scripted_device m_dev;
+    std::unique_ptr<c_media_protocol> m_proto;
+};
+}  // namespace
+
+TEST_F(MediaChannel, ReadWriteAndPollCycle)
+{
+    LogCapture log;
+    connect_and_identify();
+    map_and_answer();
+
+    // Read wish: one sector per message; a refused sector comes again at once
+    // (well before the 2000 ms acknowledgement time-out).
+    m_dev.send(status_answer(1, 2, 2));
+    bytes b = m_dev.next();
+    EXPECT_EQ(read_data_head(2, 0), read_data_head(b));
+    EXPECT_EQ(sector(2), bytes(b.begin() + 8, b.end()));
+    m_dev.send({0x09, 0x01, 0x01});
+    b = m_dev.next(1500);
+    EXPECT_EQ(read_data_head(2, 0), read_data_head(b));
+    EXPECT_TRUE(log.contains("wait ack failed,pak_readData"));
+    m_dev.send({0x09, 0x01, 0x00});
+    b = m_dev.next();
+    EXPECT_EQ(read_data_head(2, 1), read_data_head(b));
+    EXPECT_EQ(sector(3), bytes(b.begin() + 8, b.end()));
+    m_dev.send({0x09, 0x01, 0x00});
+    EXPECT_EQ((bytes{0x08, 0x01, 0x00}), m_dev.next());
+
+    // Write wish: the client fetches each sector, then asks again.
+    m_dev.send(status_answer(2, 7, 2));
+    for (uint8_t off = 0; off < 2; ++off)
+    {
+        EXPECT_EQ((bytes{0x0A, 0x01, 0x00, off}), m_dev.next());
+        bytes data(520, static_cast<uint8_t>(0xD0 + off));
+        data[0] = 0x0A;
+        data[1] = 0x01;
+        write_be32(&data[2], 7);
+        write_be16(&data[6], off);
+        m_dev.send(data);
+    }
+    EXPECT_EQ((bytes{0x08, 0x01, 0x00}), m_dev.next());
+    EXPECT_EQ(bytes(512, 0xD0), sector(7));
+    EXPECT_EQ(bytes(512, 0xD1), sector(8));
+
+    // No wish: the poll asks again on its 11th tick.
+    m_dev.send(status_answer(0, 0, 0));
+    ASSERT_TRUE([&] {
+        for (int i = 0; i < 5000 && !m_proto->poll_armed(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return m_proto->poll_armed();
+    }());
+    for (int i = 0; i < 11; ++i)
+        m_proto->poll_tick();
+    EXPECT_EQ((bytes{0x08, 0x01, 0x00}), m_dev.next());
+    m_dev.send(status_answer(0, 0, 0));
+
+    m_proto->unmap();
+    EXPECT_EQ(map_msg(0, kSectors), m_dev.next());
+    m_dev.send({0x07, 0x01, 0x00});
+
+    // Shutting down announces the unmap once more and stops the threads.
+    m_proto->shutdown();
+    EXPECT_EQ(map_msg(0, 0), m_dev.next());
+    EXPECT_EQ(0, m_proto->queue().size());
+}
+
+TEST_F(MediaChannel, UnmapWhileReadsAreQueuedSendsTheUnmapNext)
+{
+    connect_and_identify();
+    map_and_answer();
+    m_dev.send(status_answer(1, 0, 100));
+    EXPECT_EQ(read_data_head(0, 0), read_data_head(m_dev.next()));
+    const auto end = clock_type::now() + std::chrono::seconds(5);
+    while (m_proto->queue().size() < 100 && clock_type::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_EQ(100, m_proto->queue().size());
+
+    m_proto->unmap();
+    m_dev.send({0x09, 0x01, 0x00});  // acknowledges sector 0, the one in flight
+    EXPECT_EQ(map_msg(0, kSectors), m_dev.next());
+    m_dev.send({0x07, 0x01, 0x00});
+    EXPECT_EQ(bytes{}, m_dev.next(300));  // nothing else was left
+}
+
+TEST_F(MediaChannel, ReadOnlyMappingKeepsTheImage)
+{
+    LogCapture log;
+    connect_and_identify();
+    map_and_answer(true);
+    const bytes before = sector(9);
+    m_dev.send(status_answer(2, 9, 1));
+    EXPECT_EQ((bytes{0x0A, 0x01, 0x00, 0x00}), m_dev.next());
+    bytes data(520, 0xEE);
+    data[0] = 0x0A;
+    write_be32(&data[2], 9);
+    write_be16(&data[6], 0);
+    m_dev.send(data);
+    EXPECT_EQ((bytes{0x08, 0x01, 0x00}), m_dev.next());
+    EXPECT_TRUE(log.contains("pak10 ack,writeDisk_writeDisk err"));
+    EXPECT_EQ(before, sector(9));
+}
+
+TEST_F(MediaChannel, NoDeviceAndPeerClose)
+{
+    // Connection refused: the threads start anyway and shut down cleanly.
+    int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+    ::close(s);  // nobody listens on that port now
+    {
+        c_media_protocol lonely;
+        lonely.set_pauses({0, 0, 0});
+        EXPECT_FALSE(lonely.connect_channel("127.0.0.1", ntohs(a.sin_port)));
+        lonely.start_channel(1);
+        ASSERT_TRUE(lonely.map(m_img, false));
+        lonely.unmap();
+        lonely.shutdown();
+        EXPECT_EQ(0, lonely.queue().size());
+    }
+
+    // The device goes away while mapped: shutdown still ends everything.
+    connect_and_identify();
+    map_and_answer();
+    m_dev.close_connection();
+    const auto end = clock_type::now() + std::chrono::seconds(5);
+    while (m_proto->recv_thread() && !m_proto->recv_thread()->isFinished() && clock_type::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_TRUE(m_proto->recv_thread()->isFinished());
+    m_proto->shutdown();
+    EXPECT_FALSE(m_proto->is_mapped());
+    EXPECT_FALSE(m_proto->disk()->is_open());
+}
