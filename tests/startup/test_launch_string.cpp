@@ -77,8 +77,8 @@ TEST(LaunchString, QuotedPartsParseLikeUnquoted)
     SessionParams b = parsed(plain);
     EXPECT_EQ(std::memcmp(&a, &b, sizeof a), 0);
     EXPECT_STREQ(a.ip, "10.0.0.5");
-    EXPECT_EQ(a.portKM, 9000u);
-    EXPECT_EQ(a.portV, 9001u);
+    EXPECT_EQ(uint32_t(a.portKM), 9000u);
+    EXPECT_EQ(uint32_t(a.portV), 9001u);
     EXPECT_STREQ(a.userNM, "bob");
     EXPECT_EQ(a.desEncode.len, 8);
     EXPECT_EQ(key_bytes(a.desEncode), kKey);
@@ -88,17 +88,17 @@ TEST(LaunchString, QuotedPartsParseLikeUnquoted)
 TEST(LaunchString, KeysNumbersAndDefaults)
 {
     // portMedia: 0, not a number, or absent all give the default port.
-    EXPECT_EQ(parsed("{portMedia:0}").portMedia, 5918u);
-    EXPECT_EQ(parsed("{portMedia:x}").portMedia, 5918u);
-    EXPECT_EQ(parsed("{ip:1.2.3.4}").portMedia, 5918u);
-    EXPECT_EQ(parsed("").portMedia, 5918u);
-    EXPECT_EQ(parsed("{portMedia:6000}").portMedia, 6000u);
+    EXPECT_EQ(uint32_t(parsed("{portMedia:0}").portMedia), 5918u);
+    EXPECT_EQ(uint32_t(parsed("{portMedia:x}").portMedia), 5918u);
+    EXPECT_EQ(uint32_t(parsed("{ip:1.2.3.4}").portMedia), 5918u);
+    EXPECT_EQ(uint32_t(parsed("").portMedia), 5918u);
+    EXPECT_EQ(uint32_t(parsed("{portMedia:6000}").portMedia), 6000u);
 
     // Keys match by prefix, in table order.
     EXPECT_STREQ(parsed("{ipaddr:1.2.3.4}").ip, "1.2.3.4");
-    EXPECT_EQ(parsed("{portKMX:7}").portKM, 7u);
-    EXPECT_EQ(parsed("{portVideo:8}").portV, 8u);
-    EXPECT_EQ(parsed("{userIDx:8}").userID, 8u);
+    EXPECT_EQ(uint32_t(parsed("{portKMX:7}").portKM), 7u);
+    EXPECT_EQ(uint32_t(parsed("{portVideo:8}").portV), 8u);
+    EXPECT_EQ(uint32_t(parsed("{userIDx:8}").userID), 8u);
 
     // Empty parts dropped, the last value wins.
     EXPECT_STREQ(parsed("{ip:1.1.1.1,,ip:2.2.2.2}").ip, "2.2.2.2");
@@ -108,31 +108,31 @@ TEST(LaunchString, KeysNumbersAndDefaults)
     EXPECT_STREQ(parsed("{userNM:a:b}").userNM, "a:b");
     // Unknown parts, text before "{" and after "}" are ignored; keys are case-sensitive.
     SessionParams p = parsed("junk{foo:1,IP:9.9.9.9,dogID:4}tail,ip:3.3.3.3");
-    EXPECT_EQ(p.dogID, 4u);
+    EXPECT_EQ(uint32_t(p.dogID), 4u);
     EXPECT_STREQ(p.ip, "");
     // Without braces the whole text is the body.
     p = parsed("ip:5.5.5.5,portV:12");
     EXPECT_STREQ(p.ip, "5.5.5.5");
-    EXPECT_EQ(p.portV, 12u);
+    EXPECT_EQ(uint32_t(p.portV), 12u);
     // The body ends at the last "}".
     EXPECT_STREQ(parsed("{userNM:a}b}").userNM, "a}b");
 
     // Unsigned 32-bit conversion; anything else is 0.
-    EXPECT_EQ(parsed("{userID:4294967295}").userID, 4294967295u);
-    EXPECT_EQ(parsed("{userID:4294967296}").userID, 0u);
-    EXPECT_EQ(parsed("{userID:-1}").userID, 0u);
-    EXPECT_EQ(parsed("{userID:12abc}").userID, 0u);
-    EXPECT_EQ(parsed("{userID:}").userID, 0u);
-    EXPECT_EQ(parsed("{portKM:0x10}").portKM, 0u);
+    EXPECT_EQ(uint32_t(parsed("{userID:4294967295}").userID), 4294967295u);
+    EXPECT_EQ(uint32_t(parsed("{userID:4294967296}").userID), 0u);
+    EXPECT_EQ(uint32_t(parsed("{userID:-1}").userID), 0u);
+    EXPECT_EQ(uint32_t(parsed("{userID:12abc}").userID), 0u);
+    EXPECT_EQ(uint32_t(parsed("{userID:}").userID), 0u);
+    EXPECT_EQ(uint32_t(parsed("{portKM:0x10}").portKM), 0u);
 
     // mouseMode starts at 0 whatever the record held; other fields keep their values.
     SessionParams before{};
     before.mouseMode = 1;
     before.portV = 77;
     p = parsed("{ip:1.1.1.1}", before);
-    EXPECT_EQ(p.mouseMode, 0u);
-    EXPECT_EQ(p.portV, 77u);
-    EXPECT_EQ(parsed("{mouseMode:1}", before).mouseMode, 1u);
+    EXPECT_EQ(uint32_t(p.mouseMode), 0u);
+    EXPECT_EQ(uint32_t(p.portV), 77u);
+    EXPECT_EQ(uint32_t(parsed("{mouseMode:1}", before).mouseMode), 1u);
 }
 
 TEST(LaunchString, FrameKeys)
@@ -174,7 +174,7 @@ TEST(LaunchString, FrameKeys)
 TEST(LaunchString, WindowTitle)
 {
     SessionParams p = parsed("{dogID:2,userNM:admin,ip:10.1.1.9}");
-    EXPECT_EQ(p.dogID, 2u);
+    EXPECT_EQ(uint32_t(p.dogID), 2u);
     EXPECT_EQ(session_window_title(p), QString("Orvane V2.1 2018.12.10 - Login User: admin DongleID:3 IP: 10.1.1.9"));
     EXPECT_EQ(session_window_title(SessionParams{}), QString("Orvane V2.1 2018.12.10 - Login User:  DongleID:1 IP: "));
     // Place markers in the user name stay as written.
@@ -203,7 +203,7 @@ TEST(LaunchString, BadInputNeverOverrunsAndKeepsDefaults)
     SessionParams p = parsed(big);
     EXPECT_STREQ(p.ip, "1.2.3.4");
     EXPECT_EQ(std::strlen(p.userNM), 1023u - std::strlen("{ip:1.2.3.4,userNM:"));
-    EXPECT_EQ(p.portKM, 0u);
+    EXPECT_EQ(uint32_t(p.portKM), 0u);
     EXPECT_FALSE(launch_is_companion(prepared(std::string(2000, 'x') + "portCOM").c_str()));
 
     // A "%" exactly at the cut: the code is incomplete and copied as it stands.
@@ -223,7 +223,7 @@ TEST(LaunchString, BadInputNeverOverrunsAndKeepsDefaults)
         "%%%%%%",        "{desEncode:;;;;}", "{desEncode:\xff\xff}", std::string(5000, '%')};
     for (const std::string& s : junk) {
         SessionParams q = parsed(s);
-        EXPECT_EQ(q.portMedia, 5918u) << s;
+        EXPECT_EQ(uint32_t(q.portMedia), 5918u) << s;
         EXPECT_LT(std::strlen(q.ip), sizeof q.ip);
         EXPECT_LT(std::strlen(q.userNM), sizeof q.userNM);
         (void)session_window_title(q);
@@ -234,5 +234,5 @@ TEST(LaunchString, BadInputNeverOverrunsAndKeepsDefaults)
     EXPECT_STREQ(parsed("%00{ip:1.1.1.1}").ip, "");
     SessionParams n = parsed("{ip:1.1.1.1%00,portKM:3}");
     EXPECT_STREQ(n.ip, "1.1.1.1");
-    EXPECT_EQ(n.portKM, 0u);
+    EXPECT_EQ(uint32_t(n.portKM), 0u);
 }
