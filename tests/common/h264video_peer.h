@@ -1,0 +1,84 @@
+#pragma once
+// Test access to the main window's session state (H264Video names this class
+// its friend), plus helpers to read the KM frames it queues. For in-process
+// window tests; they run on the offscreen platform unless a display is set.
+#include <QApplication>
+#include <QImage>
+#include <cstdint>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+#include "h264video.h"
+#include "session_params.h"
+#include "tools/crypto/c_des.h"
+#include "tools/socket/c_frame.h"
+#include "tools/socket/c_socket_recv_km1.h"
+
+class H264VideoTestPeer
+{
+public:
+    // The KM send list as it stands (framed, enciphered messages).
+    static std::vector<std::vector<uint8_t> > kmQueue(H264Video& w)
+    {
+        std::lock_guard<std::mutex> g(w.m_kmSendLock);
+        return std::vector<std::vector<uint8_t> >(w.m_kmSendQueue.begin(), w.m_kmSendQueue.end());
+    }
+
+    static QSize frameSize(H264Video& w) { return w.m_frameSize; }
+    static QSize areaSize(H264Video& w) { return w.m_areaSize; }
+    static QSize scaledSize(H264Video& w) { return w.m_scaledSize; }
+    static QPoint videoOrigin(H264Video& w) { return w.m_videoOrigin; }
+    static float scaleX(H264Video& w) { return w.m_scaleX; }
+    static float scaleY(H264Video& w) { return w.m_scaleY; }
+    static uint32_t lastRenderTick(H264Video& w) { return w.m_lastRenderTick; }
+    static const QImage& noSignalImage(H264Video& w) { return w.m_noSignalImage; }
+    static QSize decodedSize(H264Video& w) { return w.decodedSize(); }
+    static int cursorShown(H264Video& w) { return w.m_cursorShown; }
+    static uint8_t isFullScreen(H264Video& w) { return w.m_isFullScreen; }
+    static uint8_t alignOnNextFrame(H264Video& w) { return w.m_alignOnNextFrame; }
+    static void setAbsButtons(H264Video& w, int buttons) { w.m_absButtons = buttons; }
+
+    static bool kmThreadRunning(H264Video& w) { return w.m_kmRecvThread && w.m_kmRecvThread->isRunning(); }
+    static c_socket_recv_km1* kmThread(H264Video& w) { return w.m_kmRecvThread; }
+    static bool timersRunning(H264Video& w)
+    {
+        return w.m_keepAliveTimer != 0 && w.m_privTimer != 0 && w.m_noSignalTimer != 0;
+    }
+};
+
+// A QApplication for the whole test program (offscreen unless told otherwise).
+inline QApplication* test_application()
+{
+    static int argc = 1;
+    static char name[] = "test";
+    static char* argv[] = {name, nullptr};
+    static QApplication* app = [] {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        return new QApplication(argc, argv);
+    }();
+    return app;
+}
+
+// Type byte and payload of a KM frame the window built, deciphered with the
+// outbound key unless it went in clear. Empty when malformed.
+inline std::vector<uint8_t> km_plain_body(const std::vector<uint8_t>& frame)
+{
+    if (frame.size() < FRAME_HEADER_LEN)
+        return {};
+    const uint32_t plain = frame_plain_len(frame.data());
+    const uint32_t wire = frame_wire_len(frame.data());
+    if (frame.size() < FRAME_HEADER_LEN + wire)
+        return {};
+    std::vector<uint8_t> body(frame.begin() + FRAME_HEADER_LEN, frame.begin() + FRAME_HEADER_LEN + wire);
+    // Enciphered bodies are whole blocks; anything else went in clear (type 50).
+    if (wire % 8 != 0)
+        return body;
+    int len = int(wire);
+    if (!des_decrypt_frame(g_para.desDecode.key, body.data(), body.data(), &len))
+        return {};
+    // Deciphering strips trailing 0x00/0x80 bytes; the plain length says how many were payload.
+    body.resize(plain);
+    return body;
+}
