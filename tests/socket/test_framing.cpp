@@ -67,8 +67,8 @@ TEST(FrameBuild, Type50ForUser1IsTheExpectedSixteenBytes)
     const bytes expected = {0xA5, 0x01, 0x33, 0, 0, 0, 5, 0, 0, 0, 5, 0x32, 0, 0, 0, 1};
     EXPECT_EQ(msg_bytes(m), expected);
     EXPECT_STREQ(m.tag, "notU");
-    EXPECT_EQ(m.last_flag, 0);
-    EXPECT_EQ(m.ack_status, 0u);
+    EXPECT_EQ(unsigned(m.last_flag), 0u);
+    EXPECT_EQ(uint32_t(m.ack_status), 0u);
     m.free_data();
 }
 
@@ -86,10 +86,10 @@ TEST(FrameBuild, GenericBuildersLayOutBigEndianFieldsAndTags)
     for (size_t i = 0; i < sector.size(); ++i)
         sector[i] = static_cast<uint8_t>(i * 7);
     CQUEUE_MESSAGE m9 = build_msg_9(1, 0xA0B0C0D0, 0x0102, sector.data(), 512, 1);
-    ASSERT_EQ(m9.length, 11u + 520u);
+    ASSERT_EQ(uint32_t(m9.length), 11u + 520u);
     EXPECT_EQ(bytes(m9.data + 11, m9.data + 19), (bytes{9, 1, 0xA0, 0xB0, 0xC0, 0xD0, 1, 2}));
     EXPECT_EQ(bytes(m9.data + 19, m9.data + m9.length), sector);
-    EXPECT_EQ(m9.last_flag, 1);
+    EXPECT_EQ(unsigned(m9.last_flag), 1u);
     EXPECT_STREQ(m9.tag, "noUse");
     // Header: both lengths 520, checksum over the body.
     EXPECT_EQ(frame_plain_len(m9.data), 520u);

@@ -72,9 +72,9 @@ TEST(QueueMessage, PackedRecordAndSharedBufferOnCopy)
     EXPECT_EQ(sizeof(CQUEUE_MESSAGE), 4u + 8u + 1u + CQUEUE_MESSAGE::TAG_SIZE + 4u + 1u + 4u);
     CQUEUE_MESSAGE a = heap_message(7);
     CQUEUE_MESSAGE b = a;
-    EXPECT_EQ(a.data, b.data);
-    EXPECT_EQ(b.reserved, -1);
-    EXPECT_EQ(b.ack_status, 0u);
+    EXPECT_EQ(static_cast<uint8_t*>(a.data), static_cast<uint8_t*>(b.data));
+    EXPECT_EQ(int32_t(b.reserved), -1);
+    EXPECT_EQ(uint32_t(b.ack_status), 0u);
     a.set_tag("a tag longer than the record can hold");
     EXPECT_EQ(std::string(a.tag).size(), size_t(CQUEUE_MESSAGE::TAG_SIZE - 1));
     b.free_data();
@@ -96,7 +96,7 @@ TEST(Queue, FifoOrderStableFrontAndEmptyQueue)
     for (int i = 2; i <= 200; ++i)
         q.push(heap_message(static_cast<uint8_t>(i)));
     // The reference survives pushes behind it.
-    EXPECT_EQ(head.data, head_data);
+    EXPECT_EQ(static_cast<uint8_t*>(head.data), head_data);
     EXPECT_EQ(head.data[0], 1);
     EXPECT_EQ(q.size(), 200);
     EXPECT_EQ(q.ack_status(), 0u);

@@ -4,6 +4,10 @@
 // the message until it is sent; whoever sends or drops it calls free_data()
 // on exactly one copy.
 //
+// Members are unaligned: read them by value (copy to a local or cast, e.g.
+// uint32_t(msg.length)) rather than binding a reference, such as the const&
+// parameters of std::min or EXPECT_EQ, which the sanitizers reject.
+//
 // The tag is a fixed character array (not a string object) so that the packed
 // record stays trivially copyable and never calls members of a misaligned
 // object.
