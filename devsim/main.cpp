@@ -13,6 +13,10 @@
 
 #include "c_devsim.h"
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 int main(int argc, char** argv)
 {
     // The device draws its desktop off screen; it never opens a window.
@@ -30,6 +34,9 @@ int main(int argc, char** argv)
         fputs(qPrintable(c_devsim_options::usage()), stdout);
         return 0;
     }
+
+    // The encoder's statistics only with --verbose.
+    av_log_set_level(opt.verbose ? AV_LOG_INFO : AV_LOG_ERROR);
 
     // Signals are taken by one thread with sigwait, so no other thread is
     // ever interrupted inside a send.

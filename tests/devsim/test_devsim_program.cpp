@@ -1,0 +1,166 @@
+// The devsim program as people and scripts use it: the first output line is
+// a launch string the viewer's start-up decodes to the device's real ports
+// and keys; commands work on standard input and on the control port; quit
+// and Ctrl+C end it with exit code 0.
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include "scripted_client.h"
+#include "session_params.h"
+#include "tools/socket/c_msg_builder.h"
+
+namespace {
+
+struct running
+{
+    QProcess proc;
+    QString launch;
+    uint16_t control = 0;
+
+    bool start(const QStringList& args, const QString& dir)
+    {
+        proc.setWorkingDirectory(dir);
+        proc.setProgram(QStringLiteral(DEVSIM_PATH));
+        proc.setArguments(args);
+        proc.start();
+        if (!proc.waitForStarted(10000))
+            return false;
+        // First line: the launch string; second: the ports.
+        QByteArray out;
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (out.count('\n') < 2 && std::chrono::steady_clock::now() < end)
+            if (proc.waitForReadyRead(200))
+                out += proc.readAllStandardOutput();
+        const QList<QByteArray> lines = out.split('\n');
+        if (lines.size() < 3)
+            return false;
+        launch = QString::fromLatin1(lines[0]);
+        const auto m = QRegularExpression(QStringLiteral("control (\\d+)")).match(QString::fromLatin1(lines[1]));
+        control = m.hasMatch() ? uint16_t(m.captured(1).toUInt()) : 0;
+        return true;
+    }
+
+    // One command on standard input, its reply line.
+    QString command(const QString& line)
+    {
+        proc.write((line + QLatin1Char('\n')).toUtf8());
+        QByteArray out;
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!out.contains('\n') && std::chrono::steady_clock::now() < end)
+            if (proc.waitForReadyRead(200))
+                out += proc.readAllStandardOutput();
+        return QString::fromUtf8(out).trimmed();
+    }
+
+    ~running()
+    {
+        if (proc.state() != QProcess::NotRunning) {
+            proc.kill();
+            proc.waitForFinished(5000);
+        }
+    }
+};
+
+}  // namespace
+
+TEST(DevsimProgram, LaunchStringCommandsAndQuit)
+{
+    QTemporaryDir dir;
+    running d;
+    ASSERT_TRUE(d.start({QStringLiteral("--ports"), QStringLiteral("0"), QStringLiteral("--des-encode"),
+                         QStringLiteral("0123456789abcdef"), QStringLiteral("--user-name"), QStringLiteral("ann lee"),
+                         QStringLiteral("--user-id"), QStringLiteral("77"), QStringLiteral("--dog-id"),
+                         QStringLiteral("3"), QStringLiteral("--mouse-mode"), QStringLiteral("0"),
+                         QStringLiteral("--size"), QStringLiteral("320x240")},
+                        dir.path()));
+    EXPECT_TRUE(d.launch.startsWith(QStringLiteral("%7BdesEncode%3A"))) << d.launch.toStdString();
+    EXPECT_FALSE(d.launch.contains(QLatin1Char(' '))) << "one shell word";
+
+    // The viewer's own start-up steps decode it.
+    std::vector<char> buf(LAUNCH_BUFFER_SIZE);
+    launch_prepare(d.launch.toLatin1().constData(), buf.data());
+    SessionParams p = {};
+    launch_parse(buf.data(), p);
+    EXPECT_STREQ(p.ip, "127.0.0.1");
+    EXPECT_STREQ(p.userNM, "ann lee");
+    EXPECT_EQ(p.userID, 77u);
+    EXPECT_EQ(p.dogID, 3u);
+    EXPECT_EQ(p.mouseMode, 0u);
+    ASSERT_EQ(p.desEncode.len, 8);
+    const uint8_t enc[8] = {0x01, 0x23, 0x45, 0x67, 0x89, 0xab, 0xcd, 0xef};
+    EXPECT_EQ(memcmp(p.desEncode.key, enc, 8), 0);
+    EXPECT_EQ(p.desDecode.len, 8);
+    ASSERT_NE(p.portV, 0u);
+    ASSERT_NE(p.portKM, 0u);
+    ASSERT_NE(p.portMedia, 0u);
+    ASSERT_NE(d.control, 0);
+
+    // The parsed ports are the device's: the video port answers the user id.
+    scripted_channel video;
+    ASSERT_TRUE(video.connect(uint16_t(p.portV)));
+    ASSERT_TRUE(video.send(build_msg_50(77)));
+    received_frame f;
+    ASSERT_TRUE(video.next_where(f, [](const received_frame& x) { return x.type() == 50; }, 10000));
+    EXPECT_EQ(f.body[1], 0);
+    scripted_channel km;
+    ASSERT_TRUE(km.connect(uint16_t(p.portKM)));
+
+    // Standard input.
+    EXPECT_TRUE(d.command(QStringLiteral("led 5")).startsWith(QStringLiteral("ok led 5 sent")));
+    ASSERT_TRUE(video.next_where(f, [](const received_frame& x) { return x.type() == 4; }, 10000));
+    EXPECT_EQ(f.body, (std::vector<uint8_t>{4, 5}));
+    EXPECT_TRUE(d.command(QStringLiteral("bogus")).startsWith(QStringLiteral("error")));
+    const QString status = d.command(QStringLiteral("status"));
+    EXPECT_TRUE(status.contains(QStringLiteral("\"video\":true"))) << status.toStdString();
+    EXPECT_TRUE(status.contains(QStringLiteral("\"leds\":5"))) << status.toStdString();
+
+    // The control port: "close km" drops the KM viewer; "quit" ends devsim.
+    scripted_channel control;
+    ASSERT_TRUE(control.connect(d.control));
+    const char closeKm[] = "close km\n";
+    ASSERT_TRUE(control.send_raw(closeKm, sizeof closeKm - 1));
+    EXPECT_TRUE(km.wait_closed(10000));
+    const char quit[] = "quit\n";
+    ASSERT_TRUE(control.send_raw(quit, sizeof quit - 1));
+    ASSERT_TRUE(d.proc.waitForFinished(10000));
+    EXPECT_EQ(d.proc.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(d.proc.exitCode(), 0);
+    EXPECT_TRUE(video.wait_closed(5000)) << "the viewer's connection ends with devsim";
+    EXPECT_TRUE(QFile::exists(dir.filePath(QStringLiteral("devsim-events.jsonl"))));
+}
+
+TEST(DevsimProgram, InterruptEndsCleanlyAndBadOptionsAreRefused)
+{
+    QTemporaryDir dir;
+    {
+        running d;
+        ASSERT_TRUE(d.start({QStringLiteral("--ports"), QStringLiteral("0"), QStringLiteral("--size"),
+                             QStringLiteral("320x240")},
+                            dir.path()));
+        scripted_channel video;
+        ASSERT_TRUE(video.connect(uint16_t(QRegularExpression(QStringLiteral("portV%3A(\\d+)"))
+                                               .match(d.launch)
+                                               .captured(1)
+                                               .toUInt())));
+        ::kill(pid_t(d.proc.processId()), SIGINT);
+        ASSERT_TRUE(d.proc.waitForFinished(10000));
+        EXPECT_EQ(d.proc.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(d.proc.exitCode(), 0);
+    }
+    for (const QStringList& bad : {QStringList{QStringLiteral("--size"), QStringLiteral("33x20")},
+                                   QStringList{QStringLiteral("--des-encode"), QStringLiteral("12")},
+                                   QStringList{QStringLiteral("--user-name"), QStringLiteral("a,b")},
+                                   QStringList{QStringLiteral("--nonsense")}}) {
+        QProcess p;
+        p.setWorkingDirectory(dir.path());
+        p.start(QStringLiteral(DEVSIM_PATH), bad);
+        ASSERT_TRUE(p.waitForFinished(10000));
+        EXPECT_EQ(p.exitCode(), 2) << bad.join(' ').toStdString();
+        EXPECT_TRUE(p.readAllStandardOutput().isEmpty()) << "no launch string for bad options";
+    }
+}
