@@ -162,30 +162,16 @@ TEST(KeyTranslator, SequenceReportIsOneChordAndLeavesHeldKeysAlone)
     EXPECT_EQ(t.report()[3], 0);
 }
 
-TEST(KeyTranslator, SpecialKeysOverrideTheDirectTable)
-{
-    EXPECT_EQ(usageOf(0x5C), 0x31);           // Backslash, not the table's 0xE7
-    EXPECT_EQ(usageOf(0x01000004), 0x58);     // Return as keypad Enter
-    EXPECT_EQ(usageOf(0x01000005), 0x58);     // Enter
-    EXPECT_EQ(usageOf(0x01000030), 0x3A);     // F1
-    EXPECT_EQ(usageOf(0x0100003B), 0x45);     // F12
-    EXPECT_EQ(usageOf(0x01000024), 0x39);     // CapsLock
-    EXPECT_EQ(usageOf(0x01000012), 0x50);     // Left
-    EXPECT_EQ(usageOf(0x01000014), 0x4F);     // Right
-    EXPECT_EQ(usageOf(0x01000013), 0x52);     // Up
-    EXPECT_EQ(usageOf(0x01000015), 0x51);     // Down
-    EXPECT_EQ(usageOf(0x01000016), 0x4B);     // PageUp
-    EXPECT_EQ(usageOf(0x01000017), 0x4E);     // PageDown
-    EXPECT_EQ(usageOf(0x01000055), 0x65);     // Menu
-    EXPECT_EQ(usageOf(0x01000000), 0x29);     // Escape
-    EXPECT_EQ(usageOf(0x01000026), 0x47);     // ScrollLock
-    EXPECT_EQ(usageOf(kMeta), 0x08);
-}
-
-TEST(KeyTranslator, DirectTableCoversPrintableKeys)
+// The special keys come first (Backslash is 0x31, not the table's 0xE7; Return
+// and Enter are keypad Enter), then the direct table for codes up to 223.
+TEST(KeyTranslator, UsagesOfSpecialAndDirectKeys)
 {
     struct Row { int key; int usage; };
     const Row rows[] = {
+        {0x5C, 0x31}, {0x01000004, 0x58}, {0x01000005, 0x58}, {0x01000030, 0x3A}, {0x0100003B, 0x45},
+        {0x01000024, 0x39}, {0x01000012, 0x50}, {0x01000014, 0x4F}, {0x01000013, 0x52}, {0x01000015, 0x51},
+        {0x01000016, 0x4B}, {0x01000017, 0x4E}, {0x01000055, 0x65}, {0x01000000, 0x29}, {0x01000026, 0x47},
+        {kMeta, 0x08},
         {0x08, 0x2A}, {0x0D, 0x28}, {0x11, 0xE0}, {0x14, 0x39}, {0x1B, 0x29}, {' ', 0x2C},
         {'!', 0x1E},  {'"', 0x34},  {'\'', 0x34}, {')', 0x27},  {'*', 0x55},  {'/', 0x38},
         {'0', 0x27},  {'1', 0x1E},  {'9', 0x26},  {':', 0x33},  {'<', 0x36},  {'@', 0x1F},
