@@ -116,7 +116,9 @@ QString c_devsim_control::execute(const QString& line)
     auto sent = [](bool ok) { return ok ? QStringLiteral(" sent") : QStringLiteral(" (no viewer: not sent)"); };
     long long a = 0, b = 0;
     QString err;
-    m_dev.events().note("control", "command", {{QStringLiteral("line"), line}});
+    // Commands that change nothing stay out of the events file (scripts poll status).
+    if (cmd != QLatin1String("status") && cmd != QLatin1String("help"))
+        m_dev.events().note("control", "command", {{QStringLiteral("line"), line}});
 
     if (cmd == QLatin1String("privilege")) {
         if (!num(1, 0, 1, &a) || w.size() != 2)
