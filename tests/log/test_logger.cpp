@@ -1,5 +1,7 @@
 // The logger written against real files in a temporary directory.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pty.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -356,4 +358,55 @@ TEST_F(LoggerFiles, ConsoleEchoWhenDisplayed)
     EXPECT_NE(out.find(" LOG_ERROR to the console \r\n"), std::string::npos);
     EXPECT_EQ(out.find("not to the console"), std::string::npos);
     EXPECT_EQ(out.find('\033'), std::string::npos);
+}
+
+TEST_F(LoggerFiles, ConsoleColoursOnATerminal)
+{
+    int master = -1, slave = -1;
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    std::fflush(stdout);
+    int saved = dup(STDOUT_FILENO);
+    dup2(slave, STDOUT_FILENO);
+    {
+        CLogerManager m;
+        m.set_clock_hook([] { return utc_ms(2024, 1, 2, 3, 4, 5, 6); });
+        m.set_logger_path(0, (dir / "log").c_str());
+        m.set_logger_level(0, LOG_LEVEL_TRACE);
+        m.start();
+        for (int level = LOG_LEVEL_TRACE; level <= LOG_LEVEL_FATAL; ++level)
+            m.push_log(0, level, ("colour" + std::to_string(level)).c_str());
+        m.stop();
+    }
+    std::fflush(stdout);
+    dup2(saved, STDOUT_FILENO);
+    close(saved);
+    close(slave);
+    fcntl(master, F_SETFL, O_NONBLOCK);
+    std::string out;
+    char buf[4096];
+    ssize_t n;
+    while ((n = read(master, buf, sizeof buf)) > 0)
+        out.append(buf, static_cast<size_t>(n));
+    close(master);
+
+    const std::string stamp = "2024-01-02 03:04:05.006 ";
+    // Trace and debug plain; info cyan, warn yellow, error red, alarm green, fatal magenta.
+    const char* colours[] = {"", "", "\033[36m", "\033[33m", "\033[31m", "\033[32m", "\033[35m"};
+    const char* names[] = {"LOG_TRACE", "LOG_DEBUG", "LOG_INFO ", "LOG_WARN ", "LOG_ERROR", "LOG_ALARM", "LOG_FATAL"};
+    for (int level = 0; level <= 6; ++level) {
+        const std::string line = stamp + names[level] + " colour" + std::to_string(level) + " ";
+        size_t at = out.find(line);
+        ASSERT_NE(at, std::string::npos) << level << out;
+        const std::string colour = colours[level];
+        if (colour.empty()) {
+            // No colour code of its own, before or after.
+            EXPECT_TRUE(out[at - 1] == '\n' || out.compare(at - 4, 4, "\033[0m") == 0) << level;
+            size_t esc = out.find("\033[", at);
+            EXPECT_TRUE(esc == std::string::npos || esc > out.find('\n', at)) << level;
+        } else {
+            EXPECT_EQ(out.substr(at - colour.size(), colour.size()), colour) << level;
+            EXPECT_NE(out.find("\033[0m", at + line.size()), std::string::npos) << level;
+            EXPECT_LT(out.find("\033[0m", at + line.size()), out.find(stamp, at + line.size())) << level;
+        }
+    }
 }
