@@ -140,7 +140,7 @@ void c_devsim_x11::inject_keys(const uint8_t prev[8], const uint8_t now[8])
     for (int b = 0; b < 8; ++b)
         if (!(now[0] & (1 << b)) && (prev[0] & (1 << b)))
             key(mods[b], false);
-    XFlush(m_dpy);
+    XSync(m_dpy, False);  // processed before the KM answer goes out
 }
 
 void c_devsim_x11::inject_pointer(int x, int y, int buttons, int wheelSteps)
@@ -160,5 +160,5 @@ void c_devsim_x11::inject_pointer(int x, int y, int buttons, int wheelSteps)
         XTestFakeButtonEvent(m_dpy, wb, True, CurrentTime);
         XTestFakeButtonEvent(m_dpy, wb, False, CurrentTime);
     }
-    XFlush(m_dpy);
+    XSync(m_dpy, False);  // processed before the KM answer goes out
 }
