@@ -212,6 +212,8 @@ TEST_F(DevsimTest, KeyboardAndMouseReportsAreDecoded)
     scripted_channel video, km;
     ASSERT_TRUE(video.connect(m_dev->port_video()));
     ASSERT_TRUE(km.connect(m_dev->port_km()));
+    // LED changes go to the video viewer of the moment: make sure it is taken.
+    ASSERT_TRUE(wait_for([&] { return m_dev->video().connected(); }));
     c_key_translator keys;
     received_frame f;
     auto key = [&](int code, bool down) {
