@@ -1,0 +1,123 @@
+#pragma once
+// The devsim program and the viewer executable as child processes of an
+// end-to-end test, with bounded waits; both are killed when the test ends.
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QString>
+#include <QStringList>
+#include <chrono>
+
+// devsim: the first output line is the viewer's launch string.
+class devsim_process
+{
+public:
+    ~devsim_process() { stop(); }
+
+    bool start(const QString& program, const QStringList& args, const QString& dir)
+    {
+        proc.setWorkingDirectory(dir);
+        proc.setProgram(program);
+        proc.setArguments(args);
+        proc.setProcessChannelMode(QProcess::SeparateChannels);
+        proc.start();
+        if (!proc.waitForStarted(10000))
+            return false;
+        QByteArray out;
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (out.count('\n') < 2 && std::chrono::steady_clock::now() < end)
+            if (proc.waitForReadyRead(200))
+                out += proc.readAllStandardOutput();
+        const QList<QByteArray> lines = out.split('\n');
+        if (lines.size() < 3)
+            return false;
+        launch = QString::fromLatin1(lines[0]).trimmed();
+        return !launch.isEmpty();
+    }
+
+    // One command on standard input and its reply line.
+    QString command(const QString& line)
+    {
+        proc.readAllStandardOutput();
+        proc.write((line + QLatin1Char('\n')).toUtf8());
+        QByteArray out;
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!out.contains('\n') && std::chrono::steady_clock::now() < end)
+            if (proc.waitForReadyRead(200))
+                out += proc.readAllStandardOutput();
+        return QString::fromUtf8(out).trimmed();
+    }
+
+    void stop()
+    {
+        if (proc.state() != QProcess::NotRunning) {
+            proc.write("quit\n");
+            if (!proc.waitForFinished(3000)) {
+                proc.kill();
+                proc.waitForFinished(5000);
+            }
+        }
+    }
+
+    // The launch string with one key's value replaced (e.g. portV).
+    QString launch_with(const QString& key, const QString& value) const
+    {
+        QString s = launch;
+        const QRegularExpression re(QStringLiteral("(%2C|%7B)") + key + QStringLiteral("%3A[^%]*"));
+        const auto m = re.match(s);
+        if (!m.hasMatch())
+            return s;
+        return s.replace(m.capturedStart(), m.capturedLength(), m.captured(1) + key + QStringLiteral("%3A") + value);
+    }
+
+    QProcess proc;
+    QString launch;
+};
+
+// The viewer, started from its own directory copy so that the files it keeps
+// beside the executable (clientSize.config, config.xml) belong to the test.
+class viewer_process
+{
+public:
+    ~viewer_process() { kill(); }
+
+    static bool install(const QString& built, const QString& dir, QString* installed)
+    {
+        *installed = QDir(dir).filePath(QStringLiteral("H264Video"));
+        QFile::remove(*installed);
+        return QFile::copy(built, *installed);
+    }
+
+    bool start(const QString& program, const QString& launch, const QString& display)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DISPLAY"), display);
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        proc.setProcessEnvironment(env);
+        proc.setProgram(program);
+        proc.setArguments({launch});
+        proc.start();
+        return proc.waitForStarted(10000);
+    }
+
+    // Exit code when it ended within timeout_ms, else -1000.
+    int wait_exit(int timeout_ms)
+    {
+        if (!proc.waitForFinished(timeout_ms))
+            return -1000;
+        return proc.exitStatus() == QProcess::NormalExit ? proc.exitCode() : -2000;
+    }
+
+    QString error_output() { return QString::fromLocal8Bit(proc.readAllStandardError()); }
+
+    void kill()
+    {
+        if (proc.state() != QProcess::NotRunning) {
+            proc.kill();
+            proc.waitForFinished(5000);
+        }
+    }
+
+    QProcess proc;
+};

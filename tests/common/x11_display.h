@@ -1,0 +1,231 @@
+#pragma once
+// A private X server for end-to-end tests of the real viewer: starts Xvfb on a
+// free display number, and talks to it with Xlib/XTest (find windows by title,
+// geometry, screenshots, pointer clicks, the window manager's close request).
+// There is no window manager, so windows sit exactly where the program puts
+// them. Link X11 and Xtst.
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QImage>
+#include <QRect>
+#include <QString>
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+class x11_display
+{
+public:
+    // Starts Xvfb with one screen of width x height x 24.
+    x11_display(int width = 1600, int height = 1000)
+    {
+        for (int n = 70; n < 130 && !m_dpy; ++n) {
+            const std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
+            const std::string sock = "/tmp/.X11-unix/X" + std::to_string(n);
+            struct stat st;
+            if (stat(lock.c_str(), &st) == 0 || stat(sock.c_str(), &st) == 0)
+                continue;
+            m_name = ":" + std::to_string(n);
+            const std::string geometry = std::to_string(width) + "x" + std::to_string(height) + "x24";
+            m_pid = fork();
+            if (m_pid == 0) {
+                execlp("Xvfb", "Xvfb", m_name.c_str(), "-screen", "0", geometry.c_str(), "-nolisten", "tcp",
+                       "-noreset", static_cast<char*>(nullptr));
+                _exit(127);
+            }
+            // Up to 10 s for the server to accept clients; another server taking
+            // the number makes this one exit, and the next number is tried.
+            const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            while (std::chrono::steady_clock::now() < end) {
+                int status = 0;
+                if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
+                    m_pid = -1;
+                    break;
+                }
+                m_dpy = XOpenDisplay(m_name.c_str());
+                if (m_dpy)
+                    break;
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            }
+            if (!m_dpy && m_pid > 0) {
+                stop_server();
+            }
+        }
+    }
+
+    ~x11_display()
+    {
+        if (m_dpy)
+            XCloseDisplay(m_dpy);
+        stop_server();
+    }
+
+    x11_display(const x11_display&) = delete;
+    x11_display& operator=(const x11_display&) = delete;
+
+    bool ok() const { return m_dpy != nullptr; }
+    const std::string& name() const { return m_name; }
+    Display* dpy() const { return m_dpy; }
+
+    // Top-level windows (children of the root) that are mapped and whose
+    // name matches: exactly, or as a prefix.
+    std::vector<Window> find_windows(const std::string& title, bool prefix = false) const
+    {
+        std::vector<Window> out;
+        XSync(m_dpy, False);
+        Window root_ret, parent;
+        Window* children = nullptr;
+        unsigned n = 0;
+        if (!XQueryTree(m_dpy, DefaultRootWindow(m_dpy), &root_ret, &parent, &children, &n))
+            return out;
+        for (unsigned i = 0; i < n; ++i) {
+            XWindowAttributes a;
+            if (!XGetWindowAttributes(m_dpy, children[i], &a) || a.map_state != IsViewable)
+                continue;
+            const std::string name = window_name(children[i]);
+            if (prefix ? name.rfind(title, 0) == 0 : name == title)
+                out.push_back(children[i]);
+        }
+        if (children)
+            XFree(children);
+        return out;
+    }
+
+    // Waits up to timeout_ms for a mapped window with that title (0 on time-out).
+    Window wait_window(const std::string& title, bool prefix, int timeout_ms) const
+    {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+        for (;;) {
+            const auto w = find_windows(title, prefix);
+            if (!w.empty())
+                return w.front();
+            if (std::chrono::steady_clock::now() >= end)
+                return 0;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    }
+
+    std::string window_name(Window w) const
+    {
+        XTextProperty prop;
+        std::string name;
+        Atom utf8 = XInternAtom(m_dpy, "UTF8_STRING", False);
+        Atom netName = XInternAtom(m_dpy, "_NET_WM_NAME", False);
+        Atom type;
+        int format;
+        unsigned long count, after;
+        unsigned char* data = nullptr;
+        if (XGetWindowProperty(m_dpy, w, netName, 0, 4096, False, utf8, &type, &format, &count, &after, &data) ==
+                Success &&
+            data) {
+            name.assign(reinterpret_cast<char*>(data), count);
+            XFree(data);
+            return name;
+        }
+        if (XGetWMName(m_dpy, w, &prop) && prop.value) {
+            name.assign(reinterpret_cast<char*>(prop.value), prop.nitems);
+            XFree(prop.value);
+        }
+        return name;
+    }
+
+    // The window's rectangle in root coordinates.
+    QRect geometry(Window w) const
+    {
+        XSync(m_dpy, False);
+        XWindowAttributes a;
+        if (!XGetWindowAttributes(m_dpy, w, &a))
+            return QRect();
+        int x = 0, y = 0;
+        Window child;
+        XTranslateCoordinates(m_dpy, w, DefaultRootWindow(m_dpy), 0, 0, &x, &y, &child);
+        return QRect(x, y, a.width, a.height);
+    }
+
+    // The whole screen as 32-bit RGB.
+    QImage screenshot() const
+    {
+        XSync(m_dpy, False);
+        const Window root = DefaultRootWindow(m_dpy);
+        XWindowAttributes a;
+        XGetWindowAttributes(m_dpy, root, &a);
+        XImage* xi = XGetImage(m_dpy, root, 0, 0, unsigned(a.width), unsigned(a.height), AllPlanes, ZPixmap);
+        if (!xi)
+            return QImage();
+        QImage img(a.width, a.height, QImage::Format_RGB32);
+        if (xi->bits_per_pixel == 32) {
+            for (int y = 0; y < a.height; ++y)
+                std::memcpy(img.scanLine(y), xi->data + size_t(y) * size_t(xi->bytes_per_line), size_t(a.width) * 4);
+        } else {
+            for (int y = 0; y < a.height; ++y)
+                for (int x = 0; x < a.width; ++x) {
+                    const unsigned long p = XGetPixel(xi, x, y);
+                    img.setPixel(x, y, qRgb(int((p >> 16) & 0xff), int((p >> 8) & 0xff), int(p & 0xff)));
+                }
+        }
+        XDestroyImage(xi);
+        return img;
+    }
+
+    void click(int x, int y, unsigned button = 1) const
+    {
+        XTestFakeMotionEvent(m_dpy, -1, x, y, CurrentTime);
+        XSync(m_dpy, False);
+        std::this_thread::sleep_for(std::chrono::milliseconds(60));
+        XTestFakeButtonEvent(m_dpy, button, True, CurrentTime);
+        XSync(m_dpy, False);
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        XTestFakeButtonEvent(m_dpy, button, False, CurrentTime);
+        XSync(m_dpy, False);
+    }
+
+    void move_pointer(int x, int y) const
+    {
+        XTestFakeMotionEvent(m_dpy, -1, x, y, CurrentTime);
+        XSync(m_dpy, False);
+    }
+
+    // What a window manager sends when the user closes a window.
+    void request_close(Window w) const
+    {
+        XEvent ev;
+        std::memset(&ev, 0, sizeof ev);
+        ev.xclient.type = ClientMessage;
+        ev.xclient.window = w;
+        ev.xclient.message_type = XInternAtom(m_dpy, "WM_PROTOCOLS", False);
+        ev.xclient.format = 32;
+        ev.xclient.data.l[0] = long(XInternAtom(m_dpy, "WM_DELETE_WINDOW", False));
+        ev.xclient.data.l[1] = CurrentTime;
+        XSendEvent(m_dpy, w, False, NoEventMask, &ev);
+        XSync(m_dpy, False);
+    }
+
+private:
+    void stop_server()
+    {
+        if (m_pid > 0) {
+            kill(m_pid, SIGTERM);
+            int status = 0;
+            for (int i = 0; i < 100 && waitpid(m_pid, &status, WNOHANG) == 0; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            if (waitpid(m_pid, &status, WNOHANG) == 0) {
+                kill(m_pid, SIGKILL);
+                waitpid(m_pid, &status, 0);
+            }
+        }
+        m_pid = -1;
+    }
+
+    std::string m_name;
+    pid_t m_pid = -1;
+    Display* m_dpy = nullptr;
+};
