@@ -69,7 +69,7 @@ bool c_media_protocol::connect_channel(const char* ip, uint16_t port)
     return m_sock->create_sock(nullptr, 0, CONNECT_TIMEOUT_MS) == 1;
 }
 
-void c_media_protocol::start_channel(uint32_t user_id)
+void c_media_protocol::start_channel(uint32_t user_id, c_abs_net_handler* handler)
 {
     if (m_pair || m_shut_down)
         return;
@@ -77,7 +77,7 @@ void c_media_protocol::start_channel(uint32_t user_id)
         m_sock = std::make_shared<c_tcp_sock>();
     m_pair = std::make_shared<c_socket_pair>(m_sock, &m_queue, &m_wake, SOCKET_KIND_MEDIA);
     if (m_pair->recv_thread())
-        m_pair->recv_thread()->set_handler(this);
+        m_pair->recv_thread()->set_handler(handler ? handler : this);
     m_pair->start(QThread::HighestPriority, QThread::HighestPriority);
 
     m_queue.push(build_msg_50(user_id));

@@ -74,8 +74,10 @@ public:
     // the connection failed; start_channel() may still follow.
     bool connect_channel(const char* ip, uint16_t port);
     // Creates and starts both threads at the highest priority (on whatever
-    // socket there is), then queues the user identification.
-    void start_channel(uint32_t user_id);
+    // socket there is), then queues the user identification. The receive
+    // thread hands device messages to handler (this object when null), which
+    // must pass them on to on_net_msg() here and outlive the channel.
+    void start_channel(uint32_t user_id, c_abs_net_handler* handler = nullptr);
     // Hands pending KM messages to the media send thread (not owned).
     void set_syncer(c_net_syncer* syncer);
     c_socket_send_u* send_thread() const;

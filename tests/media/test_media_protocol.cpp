@@ -16,38 +16,19 @@
 #include <unistd.h>
 
 #include "common/log_capture.h"
+#include "common/media_device_peer.h"
 #include "thread/c_media_protocol.h"
 #include "tools/disk/rw_disk/c_read_write_disk_sector_win.h"
 #include "tools/socket/c_frame.h"
 
 namespace fs = std::filesystem;
-using bytes = std::vector<uint8_t>;
+using namespace media_peer;
 
 namespace
 {
 uint8_t pattern(uint32_t sector, uint32_t j)
 {
     return static_cast<uint8_t>((sector * 13 + j * 3) & 0xFF);
-}
-
-bytes status_answer(uint8_t wish, uint32_t start, uint16_t count)
-{
-    bytes b(8);
-    b[0] = 0x08;
-    b[1] = wish;
-    write_be32(&b[2], start);
-    write_be16(&b[6], count);
-    return b;
-}
-
-bytes write_data(uint32_t start, uint16_t offset, uint8_t fill)
-{
-    bytes b(520, fill);
-    b[0] = 0x0A;
-    b[1] = 0x01;
-    write_be32(&b[2], start);
-    write_be16(&b[6], offset);
-    return b;
 }
 
 class MediaProtocol : public ::testing::Test

@@ -1,0 +1,90 @@
+#pragma once
+// Virtual media dialog: lists the removable drives (and the disk images the
+// user picked), maps one to the device as a virtual USB disk, optionally
+// read-only, unmaps it and shows the progress of the device's first reads.
+// It owns the media channel through c_media_protocol, which does all the
+// protocol work without widgets; the main window builds the dialog once,
+// hidden, and shows it from the tool bar.
+#include <QDialog>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "thread/c_media_protocol.h"
+#include "tools/socket/c_abs_net_handler.h"
+#include "ui/ui_u_setting_dlg.h"
+
+class c_net_syncer;
+
+class c_ui_u_setting_dlg : public QDialog, public c_abs_net_handler
+{
+    Q_OBJECT
+public:
+    static constexpr int REFRESH_PERIOD_MS = 1000;
+    static constexpr int PROGRESS_PERIOD_MS = 300;
+    static constexpr int POLL_PERIOD_MS = 50;
+
+    // What the session normally supplies; tests replace parts of it.
+    struct options
+    {
+        std::string ip;
+        uint16_t port = 0;  // 0: the default media port
+        uint32_t user_id = 0;
+        c_media_protocol::clock_fn clock;
+        c_media_protocol::pauses pauses;
+        std::string sysfs_root = "/sys";
+        // Asks the user for a disk image; an empty result means cancelled.
+        std::function<QString(QWidget*)> choose_image;
+    };
+
+    // Connects to the device of the launch parameters.
+    explicit c_ui_u_setting_dlg(QWidget* parent);
+    c_ui_u_setting_dlg(QWidget* parent, options opt);
+    // Announces the unmap, ends the channel and closes the disk.
+    ~c_ui_u_setting_dlg() override;
+
+    // The main window flushes its KM messages through the media send thread.
+    void set_syncer(c_net_syncer* syncer);
+
+    c_media_protocol& protocol() { return *m_proto; }
+
+    // Called on the media receive thread; touches no widget.
+    unsigned char on_net_msg(const void* sender, const unsigned char* body, unsigned int plain_len_field,
+                             unsigned int body_len) override;
+
+    // The last entry of the drive list, which opens a file dialog.
+    static QString image_entry_text();
+    bool is_image_entry(int index) const;
+
+    Ui_uSetingDialog ui;
+
+public slots:
+    void on_slot_map();
+    void on_slot_unmap();
+    void on_slot_ask();
+    void on_slot_enum_device();
+    void on_slot_readLocal();
+
+protected:
+    void timerEvent(QTimerEvent* event) override;
+
+private slots:
+    void on_drive_activated(int index);
+    void on_drive_changed(int index);
+
+private:
+    void set_idle_progress_label();
+    void show_progress();
+    void stop_mapping_timers();
+
+    options m_opt;
+    std::unique_ptr<c_media_protocol> m_proto;
+    QStringList m_images;     // images the user picked; they stay in the list
+    QString m_last_selection; // last real entry, restored when the file dialog is cancelled
+    int m_refresh_timer = 0;
+    int m_progress_timer = 0;
+    int m_poll_timer = 0;
+    bool m_complete_shown = false;
+};
