@@ -164,24 +164,6 @@ TEST_F(MediaChannel, UnmapWhileReadsAreQueuedSendsTheUnmapNext)
     EXPECT_EQ(bytes{}, m_dev.next(300));  // nothing else was left
 }
 
-TEST_F(MediaChannel, ReadOnlyMappingKeepsTheImage)
-{
-    LogCapture log;
-    connect_and_identify();
-    map_and_answer(true);
-    const bytes before = sector(9);
-    m_dev.send(status_answer(2, 9, 1));
-    EXPECT_EQ((bytes{0x0A, 0x01, 0x00, 0x00}), m_dev.next());
-    bytes data(520, 0xEE);
-    data[0] = 0x0A;
-    write_be32(&data[2], 9);
-    write_be16(&data[6], 0);
-    m_dev.send(data);
-    EXPECT_EQ((bytes{0x08, 0x01, 0x00}), m_dev.next());
-    EXPECT_TRUE(log.contains("pak10 ack,writeDisk_writeDisk err"));
-    EXPECT_EQ(before, sector(9));
-}
-
 TEST_F(MediaChannel, NoDeviceAndPeerClose)
 {
     // Connection refused: the threads start anyway and shut down cleanly.
