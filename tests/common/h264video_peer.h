@@ -6,6 +6,7 @@
 #include <QImage>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -34,6 +35,8 @@ public:
     static uint32_t lastRenderTick(H264Video& w) { return w.m_lastRenderTick; }
     static const QImage& noSignalImage(H264Video& w) { return w.m_noSignalImage; }
     static QSize decodedSize(H264Video& w) { return w.decodedSize(); }
+    // The decoding pipeline of the current video channel start (benchmarks count its pictures).
+    static std::shared_ptr<c_video_pipeline> videoPipeline(H264Video& w) { return w.m_videoPipeline; }
     static int cursorShown(H264Video& w) { return w.m_cursorShown; }
     static uint8_t isFullScreen(H264Video& w) { return w.m_isFullScreen; }
     static uint8_t alignOnNextFrame(H264Video& w) { return w.m_alignOnNextFrame; }
