@@ -84,31 +84,32 @@ TEST(DevsimProgram, LaunchStringCommandsAndQuit)
     // The viewer's own start-up steps decode it.
     std::vector<char> buf(LAUNCH_BUFFER_SIZE);
     launch_prepare(d.launch.toLatin1().constData(), buf.data());
+    // SessionParams is packed: its fields are read by value, never bound to references.
     SessionParams p = {};
     launch_parse(buf.data(), p);
     EXPECT_STREQ(p.ip, "127.0.0.1");
     EXPECT_STREQ(p.userNM, "ann lee");
-    EXPECT_EQ(p.userID, 77u);
-    EXPECT_EQ(p.dogID, 3u);
-    EXPECT_EQ(p.mouseMode, 0u);
-    ASSERT_EQ(p.desEncode.len, 8);
+    EXPECT_EQ(uint32_t(p.userID), 77u);
+    EXPECT_EQ(uint32_t(p.dogID), 3u);
+    EXPECT_EQ(uint32_t(p.mouseMode), 0u);
+    ASSERT_EQ(int(p.desEncode.len), 8);
     const uint8_t enc[8] = {0x01, 0x23, 0x45, 0x67, 0x89, 0xab, 0xcd, 0xef};
     EXPECT_EQ(memcmp(p.desEncode.key, enc, 8), 0);
-    EXPECT_EQ(p.desDecode.len, 8);
-    ASSERT_NE(p.portV, 0u);
-    ASSERT_NE(p.portKM, 0u);
-    ASSERT_NE(p.portMedia, 0u);
+    EXPECT_EQ(int(p.desDecode.len), 8);
+    ASSERT_NE(uint32_t(p.portV), 0u);
+    ASSERT_NE(uint32_t(p.portKM), 0u);
+    ASSERT_NE(uint32_t(p.portMedia), 0u);
     ASSERT_NE(d.control, 0);
 
     // The parsed ports are the device's: the video port answers the user id.
     scripted_channel video;
-    ASSERT_TRUE(video.connect(uint16_t(p.portV)));
+    ASSERT_TRUE(video.connect(uint16_t(uint32_t(p.portV))));
     ASSERT_TRUE(video.send(build_msg_50(77)));
     received_frame f;
     ASSERT_TRUE(video.next_where(f, [](const received_frame& x) { return x.type() == 50; }, 10000));
     EXPECT_EQ(f.body[1], 0);
     scripted_channel km;
-    ASSERT_TRUE(km.connect(uint16_t(p.portKM)));
+    ASSERT_TRUE(km.connect(uint16_t(uint32_t(p.portKM))));
 
     // Standard input.
     EXPECT_TRUE(d.command(QStringLiteral("led 5")).startsWith(QStringLiteral("ok led 5 sent")));
