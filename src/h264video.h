@@ -7,7 +7,9 @@
 //   h264video_video.cpp      video channel and the decoding glue
 //   h264video_view.cpp       rendering, no-signal picture, full screen, optimum size,
 //                            window size file, cursor, mouse mapping and alignment
-//   h264video_input.cpp      event filter (keyboard, mouse, focus, close)
+//   h264video_input.cpp      event filter (keyboard, mouse, focus, close), mouse sampling, LED state
+//   h264video_privilege.cpp  control privilege: hand-off from the KM receive thread, grab icon
+//   h264video_keymenu.cpp    key file, key setting dialog and the tool bar's key menu
 //   h264video_form.{h,cpp}   the generated-form part: widgets and tool bar actions
 #include <QColor>
 #include <QDateTime>
@@ -36,6 +38,14 @@ class c_socket_recv_km1;
 class c_video_pipeline;
 class c_mouse_translator;
 class c_key_translator;
+
+// ---- used by input capture, control privilege and the key menu ----
+#include "tools/key_mouse/c_led_sync.h"
+#include "ui/sys_key_info.h"
+class c_key_file;
+class sysKeyConfig;
+class QAction;
+class QMenu;
 
 class H264Video : public QMainWindow, public c_abs_net_handler, public c_net_syncer
 {
@@ -194,4 +204,88 @@ private:
 
     // ---- LED ----
     QDateTime m_ledHoldUntil;
+
+    // ======== input capture, control privilege, LED state, key menu ========
+    // (h264video_input.cpp, h264video_privilege.cpp, h264video_keymenu.cpp)
+    friend class H264VideoInputPeer;
+
+public:
+    // Privilege request kinds handed from the KM receive thread to the GUI thread.
+    enum PrivRequestKind
+    {
+        PRIV_STATE = 15201,
+        PRIV_GIVEUP = 15202,
+        PRIV_GRAB_RESULT = 15203
+    };
+
+    // The device's lock LED bits (video receive thread). Ignored until m_ledHoldUntil.
+    void applyLedState(uint8_t bits);
+
+    // KM receive thread: stores the request for the GUI thread's m_privTimer and
+    // blocks until it has been handled (or the receive thread is told to stop).
+    void postPrivRequest(int kind, int value);
+
+public slots:
+    // Dispatcher of the key menu's entries (by their data string).
+    void onToolbarMenu(QAction* action);
+    // The key setting dialog's edited map: saved to key.xml, menu rebuilt.
+    void on_updateSyskey(QMap<QString, std::vector<SYSTEMKEYINFO> >& mSyskey);
+
+private:
+    // ---- hooks called by the core ----
+    // Construction: key file, key setting dialog, key menu and its tool button.
+    void setupKeyMenu();
+    // Construction: where the lock LEDs go (the X display on X11).
+    void setupLedSync();
+    // HandleKMData, KM receive thread: message types 20 to 23.
+    void handlePrivilegeMessage(const unsigned char* data, unsigned int len);
+    // timerEvent: ticks of m_privTimer and m_sampleTimer.
+    void onPrivTimer();
+    void onSampleTimer();
+
+    // ---- input capture ----
+    bool filterWindowEvent(QEvent* event);
+    bool filterLabelEvent(QEvent* event);
+    // Logs "<prefix>,keyBuf=b0,...,b7" and queues the keyboard report.
+    void sendKeyboardReport(const char* prefix, const unsigned char* report);
+    // Sends the all-zero keyboard report when the translator believes keys are
+    // held (or always, with forceKeyboard), and forgets them; the same for held
+    // mouse buttons.
+    void releaseHeldInput(bool forceKeyboard);
+    // Starts (or restarts) the sampling timer at 1000 / mouseRate ms.
+    void startSampleTimer();
+    void stopSampleTimer();
+
+    // ---- control privilege ----
+    void handlePrivRequest();
+    void setGrabIcon(bool canGrab);
+    void gainWritePrivilege();
+    // Read privilege now: held input released, cursor popped, sampling stopped.
+    void loseWritePrivilege();
+
+    // ---- key menu ----
+    void fillKeyMenu(QMenu* menu);
+    QMenu* keyMenu() const;
+
+    // 1 while the client holds write privilege; the KM receive thread writes it too.
+    std::atomic<int32_t> m_writePrivilege{0};
+    int32_t m_mouseMoved = 0;
+    // Set after the video settings dialog closes: the sampling timer restarts
+    // with the new rate at its next tick.
+    uint8_t m_restartSampleTimer = 0;
+
+    std::atomic<int32_t> m_privRequestKind{0};
+    std::atomic<int32_t> m_privRequestValue{0};
+    std::atomic<int32_t> m_privRequestPending{0};
+    c_event m_privRequestDone{true, false};
+    // The give-up question runs a nested event loop in which m_privTimer keeps
+    // ticking; this keeps the same request from being handled twice.
+    bool m_privHandling = false;
+
+    c_led_sync m_ledSync;
+
+    SysKeyMap m_sysKeyMap;
+    std::shared_ptr<c_key_file> m_keyFile;
+    std::shared_ptr<sysKeyConfig> m_sysKeyConfig;  // no parent, hidden until opened
+    QAction* m_keyMenuAction = nullptr;            // the tool bar's action for the key menu button
 };

@@ -67,10 +67,10 @@ H264Video::H264Video(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(paren
     connect(ui.actionSetKey, &QAction::triggered, this, &H264Video::onKeySetting);
     connect(ui.actionOptRes, &QAction::triggered, this, &H264Video::on_slot_optRes);
 
-    // The key file "key.xml" and the key setting dialog's update signal, then the
-    // key menu and its tool button at position 8, belong here (key menu).
+    setupKeyMenu();
 
     m_ledHoldUntil = QDateTime::currentDateTime();
+    setupLedSync();
 
     startSession();
 
@@ -158,9 +158,9 @@ void H264Video::timerEvent(QTimerEvent* event)
         if (get_tick_count() - m_lastRenderTick > uint32_t(NO_SIGNAL_CHECK_MS))
             on_slot_decode_one_frame(m_noSignalImage);
     } else if (id == m_privTimer) {
-        // The privilege hand-off from the KM receive thread is carried out here.
+        onPrivTimer();
     } else if (id == m_sampleTimer) {
-        // Mouse sampling (input capture).
+        onSampleTimer();
     }
 }
 
@@ -280,7 +280,7 @@ void H264Video::HandleKMData(const void* sender, const unsigned char* data, unsi
         case CMD_KM_GIVEUP:
         case CMD_KM_GRAB_RESULT:
         case CMD_KM_PRIVILEGE:
-            // Control privilege messages are handled here.
+            handlePrivilegeMessage(data, len);
             break;
         case CMD_KM_USERID:
             if (len >= 2)
@@ -305,9 +305,4 @@ void H264Video::on_slot_show_video_seting()
 void H264Video::on_slot_u_setting_show()
 {
     // Shows the virtual media dialog (virtual media).
-}
-
-void H264Video::onKeySetting()
-{
-    // Opens the key setting dialog (key menu).
 }

@@ -101,8 +101,7 @@ unsigned char H264Video::handleVideoMessage(const unsigned char* body, unsigned 
     case VIDEO_LED_STATE:
         if (len != 2)
             return STATUS_BAD_LENGTH;
-        // The keyboard LED state (body byte 1) is applied here once the hold
-        // after a local lock-key press has passed.
+        applyLedState(body[1]);
         return STATUS_HANDLED;
 
     case VIDEO_DATA: {
