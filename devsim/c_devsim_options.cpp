@@ -77,6 +77,8 @@ QString c_devsim_options::usage()
         "  --fps N               frames per second (default 30)\n"
         "  --fragment BYTES      H.264 bytes per video message (default 61440)\n"
         "  --video-clear         send video messages without enciphering\n"
+        "  --crf N               encoder quality, lower is better (default 23)\n"
+        "  --bitrate KBPS        average bit rate instead of --crf\n"
         "  --step N              pixels per picture position request (default 8)\n"
         "  --x11 DISPLAY         capture this X display and inject input into it\n"
         "KM channel:\n"
@@ -227,6 +229,14 @@ bool c_devsim_options::parse(const QStringList& args, QString* error, bool* help
             fragmentSize = int(n);
         } else if (name == QLatin1String("--video-clear")) {
             videoCipher = false;
+        } else if (name == QLatin1String("--crf")) {
+            if (!number(0, 51, &n))
+                return false;
+            crf = int(n);
+        } else if (name == QLatin1String("--bitrate")) {
+            if (!number(1, 1000000, &n))
+                return false;
+            bitrateKbps = int(n);
         } else if (name == QLatin1String("--step")) {
             if (!number(1, 1000, &n))
                 return false;

@@ -45,6 +45,8 @@ public:
     int fragmentSize = 60 * 1024;  // payload bytes per type-6 message
     bool videoCipher = true;       // first 16 body bytes enciphered
     int pictureStep = 8;           // pixels per position request
+    int crf = 23;                  // encoder quality (lower is better)
+    int bitrateKbps = 0;           // > 0: average bit rate instead of crf
     QString x11Display;            // empty: synthetic desktop
 
     // KM channel.

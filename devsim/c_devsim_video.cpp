@@ -12,6 +12,8 @@
 
 namespace {
 const char* k_direction[] = {"reset", "up", "down", "left", "right"};
+// The viewer joins the fragments of one picture in a buffer of this size.
+constexpr unsigned k_viewer_unit_max = 524288;
 }
 
 c_devsim_video::c_devsim_video(c_devsim& dev) : c_devsim_channel(dev, "video") {}
@@ -122,7 +124,10 @@ void c_devsim_video::stream()
     c_devsim_screen& screen = m_dev.screen();
     c_h264_encoder enc;
     const int fps = m_dev.options().fps;
-    if (!enc.open(screen.width(), screen.height(), fps)) {
+    c_h264_encoder::options eo;
+    eo.crf = m_dev.options().crf;
+    eo.bitrate_kbps = m_dev.options().bitrateKbps;
+    if (!enc.open(screen.width(), screen.height(), fps, eo)) {
         m_dev.log("video: the H.264 encoder does not open; no picture is sent");
         m_dev.events().note(name(), "error", {{QStringLiteral("error"), QStringLiteral("encoder does not open")}});
         return;
@@ -132,6 +137,7 @@ void c_devsim_video::stream()
     auto next = clock::now();
     QImage img;
     uint64_t frame = 0;
+    bool warned = false;
     while (!m_streamStop) {
         if (!screen.grab(img, m_dev.view(frame)))
             m_dev.log("video: the picture source gave no picture");
@@ -139,6 +145,12 @@ void c_devsim_video::stream()
         for (const auto& au : enc.encode(img)) {
             if (au.empty())
                 continue;
+            if (au.size() > k_viewer_unit_max && !warned) {
+                warned = true;
+                m_dev.log("video: a picture of %zu bytes is larger than the viewer's %u-byte buffer and will be "
+                          "dropped there; lower the quality (--crf, --bitrate) or the size",
+                          au.size(), k_viewer_unit_max);
+            }
             {
                 std::lock_guard<std::mutex> lk(m_observerLock);
                 if (m_observer)
