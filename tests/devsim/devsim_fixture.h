@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "c_devsim.h"
+#include "common/devsim_events.h"
 #include "scripted_client.h"
 
 class DevsimTest : public ::testing::Test
@@ -55,14 +56,7 @@ protected:
     // Every line of the events file so far.
     std::vector<QJsonObject> events() const
     {
-        std::vector<QJsonObject> out;
-        QFile f(m_opt.eventsFile);
-        if (!f.open(QIODevice::ReadOnly))
-            return out;
-        for (const QByteArray& line : f.readAll().split('\n'))
-            if (!line.isEmpty())
-                out.push_back(QJsonDocument::fromJson(line).object());
-        return out;
+        return read_devsim_events(m_opt.eventsFile);
     }
 
     // Received messages of one channel and type.

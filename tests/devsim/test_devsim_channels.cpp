@@ -125,31 +125,39 @@ TEST_P(DevsimVideoSize, StreamDecodesToThePictureSize)
     o.width = GetParam().first;
     o.height = GetParam().second;
     start(o);
-    scripted_channel video;
-    ASSERT_TRUE(video.connect(m_dev->port_video()));
-    ASSERT_TRUE(video.send(build_msg_50(42)));
-
-    c_frame_assembler assembler;
-    c_video_decoder decoder;
-    ASSERT_TRUE(decoder.open());
-    int pictures = 0;
-    received_frame f;
-    while (pictures < 3) {
-        ASSERT_TRUE(video.next(f, 10000)) << "no video after " << pictures << " pictures";
-        if (f.type() == 50)
-            continue;
-        ASSERT_NE(f.plain_len(), f.wire_len()) << "video bodies start enciphered";
-        uint8_t* body = f.body.data();
-        uint32_t len = uint32_t(f.body.size());
-        ASSERT_TRUE(video_frame_prepare(f.header, &body, &len, k_encode.data()));
-        ASSERT_EQ(body[0], 6);
-        int unit = 0;
-        const uint8_t* au = assembler.add(body, int(len), &unit);
-        if (au && decoder.decode(au, unit) > 0) {
+    // A second viewer gets a stream of its own that starts with a key frame:
+    // its fresh decoder shows the very first picture it receives.
+    for (int connection = 0; connection < 2; ++connection) {
+        SCOPED_TRACE(connection);
+        scripted_channel video;
+        ASSERT_TRUE(video.connect(m_dev->port_video()));
+        ASSERT_TRUE(video.send(build_msg_50(42)));
+        c_frame_assembler assembler;
+        c_video_decoder decoder;
+        ASSERT_TRUE(decoder.open());
+        int units = 0, pictures = 0;
+        received_frame f;
+        while (pictures < 3) {
+            ASSERT_TRUE(video.next(f, 10000)) << "no video after " << pictures << " pictures";
+            if (f.type() == 50)
+                continue;
+            ASSERT_NE(f.plain_len(), f.wire_len()) << "video bodies start enciphered";
+            uint8_t* body = f.body.data();
+            uint32_t len = uint32_t(f.body.size());
+            ASSERT_TRUE(video_frame_prepare(f.header, &body, &len, k_encode.data()));
+            ASSERT_EQ(body[0], 6);
+            int unit = 0;
+            const uint8_t* au = assembler.add(body, int(len), &unit);
+            if (!au)
+                continue;
+            ++units;
+            ASSERT_GT(decoder.decode(au, unit), 0) << "unit " << units << " gives no picture";
             EXPECT_EQ(decoder.picture_width(), o.width);
             EXPECT_EQ(decoder.picture_height(), o.height);
             ++pictures;
         }
+        video.close();
+        ASSERT_TRUE(wait_for([&] { return !m_dev->video().connected(); }));
     }
 }
 
