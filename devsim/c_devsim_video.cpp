@@ -64,6 +64,7 @@ bool c_devsim_video::on_frame(const uint8_t* header, uint8_t* body, uint32_t len
     if (type == 50 && len >= 5) {
         const uint32_t id = read_be32(body + 1);
         const bool ok = id == o.userID;
+        f.insert(QStringLiteral("name"), QStringLiteral("userid"));
         f.insert(QStringLiteral("userID"), qint64(id));
         f.insert(QStringLiteral("accepted"), ok);
         m_dev.events().message(name(), body, len, f);
@@ -76,6 +77,7 @@ bool c_devsim_video::on_frame(const uint8_t* header, uint8_t* body, uint32_t len
         const int dir = type == 31 ? 0 : body[2];
         const bool known = dir >= 0 && dir <= 4;
         const bool ok = target == uint8_t(o.dogID) && known;
+        f.insert(QStringLiteral("name"), type == 31 ? QStringLiteral("reset") : QStringLiteral("position"));
         f.insert(QStringLiteral("target"), int(target));
         if (type == 32) {
             f.insert(QStringLiteral("direction"), known ? QString::fromLatin1(k_direction[dir]) : QString::number(dir));
@@ -97,7 +99,7 @@ bool c_devsim_video::on_frame(const uint8_t* header, uint8_t* body, uint32_t len
         }
         return true;
     }
-    f.insert(QStringLiteral("known"), false);
+    f.insert(QStringLiteral("name"), QStringLiteral("unknown"));
     m_dev.events().message(name(), body, len, f);
     m_dev.log("video: ignored message type %u, %u bytes", type, len);
     return true;
