@@ -112,10 +112,11 @@ bool H264Video::filterLabelEvent(QEvent* event)
         if (!relativeMode()) {
             sendAbsoluteMouse(d > 0 ? 1 : -1);
         } else {
-            // No wheel in relative mode: only the movement to the cursor.
-            QPoint p = mapFromGlobal(QCursor::pos());
-            p.setX(std::clamp(p.x(), 0, ui.label->width()));
-            p.setY(std::clamp(p.y(), 0, ui.label->height()));
+            // No wheel in relative mode: only the movement to the cursor, in the
+            // sampler's coordinates (the window's own are off by the tool bar).
+            QPoint p = ui.label->mapFromGlobal(QCursor::pos()) - m_videoOrigin;
+            p.setX(std::clamp(p.x(), 0, m_scaledSize.width()));
+            p.setY(std::clamp(p.y(), 0, m_scaledSize.height()));
             sendRelativeMouse(p);
         }
         return false;
