@@ -278,8 +278,8 @@ private:
     std::atomic<int32_t> m_privRequestValue{0};
     std::atomic<int32_t> m_privRequestPending{0};
     c_event m_privRequestDone{true, false};
-    // The give-up question runs a nested event loop in which m_privTimer keeps
-    // ticking; this keeps the same request from being handled twice.
+    // Set while a request is handled: the give-up question runs a nested event
+    // loop, and the request must not be taken up again from inside it.
     bool m_privHandling = false;
 
     c_led_sync m_ledSync;
