@@ -28,7 +28,7 @@ bool c_video_decoder::open()
     // threads would hold pictures back, slice threads do not.
     m_codec->flags |= AV_CODEC_FLAG_LOW_DELAY;
     m_codec->thread_type = FF_THREAD_SLICE;
-    m_codec->thread_count = 0;
+    m_codec->thread_count = k_codec_threads;
     if (avcodec_open2(m_codec, codec, nullptr) == 0) {
         m_picture = av_frame_alloc();
         m_received = av_frame_alloc();

@@ -16,6 +16,12 @@ struct SwsContext;
 class c_video_decoder
 {
 public:
+    // libavcodec threads: 0 lets it choose; slice threads only, which hold no
+    // picture back (the benchmarks' reference decoder uses the same).
+    static constexpr int k_codec_threads = 0;
+    // libswscale threads for the conversion to BGRA.
+    static constexpr int k_convert_threads = 1;
+
     c_video_decoder() = default;
     ~c_video_decoder();
 
