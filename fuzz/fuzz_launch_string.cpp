@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -43,7 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     // The argument exactly as long as it is, terminator included.
     const size_t arg_len = strnlen(reinterpret_cast<const char*>(data), size);
-    auto arg = fuzz::exact_copy(data, arg_len + 1);
+    std::unique_ptr<uint8_t[]> arg(new uint8_t[arg_len + 1]);
+    std::memcpy(arg.get(), data, arg_len);
     arg[arg_len] = '\0';
     const char* argument = reinterpret_cast<const char*>(arg.get());
 

@@ -13,21 +13,22 @@ namespace fuzz {
 
 inline const std::string& temp_dir()
 {
-    static const std::string dir = [] {
+    // Never destroyed: the clean-up at exit runs after static destructors.
+    static const std::string* dir = [] {
         const char* tmp = std::getenv("TMPDIR");
         const std::string tmpl = std::string(tmp && *tmp ? tmp : "/tmp") + "/kvm_fuzz_XXXXXX";
         std::vector<char> buf(tmpl.begin(), tmpl.end());
         buf.push_back('\0');
         if (!::mkdtemp(buf.data()))
             fail("no temporary directory");
-        std::string made = buf.data();
+        const std::string* made = new std::string(buf.data());
         std::atexit([] {
             std::error_code ec;
             std::filesystem::remove_all(temp_dir(), ec);
         });
         return made;
     }();
-    return dir;
+    return *dir;
 }
 
 }  // namespace fuzz
