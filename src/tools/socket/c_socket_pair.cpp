@@ -6,8 +6,13 @@ c_socket_pair::c_socket_pair(std::shared_ptr<c_tcp_sock> sock, mt_queue<CQUEUE_M
                              int kind)
 {
     c_socket_factory* f = c_socket_factory::instance();
-    if (c_socket_thread* s = f->create_send_thread(kind, sock, queue, wake))
+    if (c_socket_thread* s = f->create_send_thread(kind, sock, queue, wake)) {
         m_send.reset(s, &c_socket_thread::destroy);
+        // Producers wake the send thread when they queue, instead of leaving
+        // the message to its next poll.
+        if (queue)
+            queue->set_waker(wake);
+    }
     if (c_socket_thread* r = f->create_recv_thread(kind, sock, queue))
         m_recv.reset(r, &c_socket_thread::destroy);
 }

@@ -9,18 +9,30 @@
 #include "tools/socket/c_wake_up.h"
 
 c_socket_send_u::c_socket_send_u(std::shared_ptr<c_tcp_sock> sock, mt_queue<CQUEUE_MESSAGE>* queue, c_wake_up* wake)
-    : c_socket_thread(std::move(sock)), m_queue(queue), m_wake(wake)
+    : c_socket_thread(std::move(sock)), m_queue(queue), m_wake(wake), m_sync_wake(std::make_shared<c_sync_wake>())
 {
     m_run.store(true);
+    m_sync_wake->wake.store(wake);
 }
 
 c_socket_send_u::~c_socket_send_u()
 {
     ensure_stopped();
+    m_sync_wake->wake.store(nullptr);
+}
+
+void c_socket_send_u::set_syncer(c_net_syncer* syncer)
+{
+    m_syncer.store(syncer);
+    if (syncer)
+        syncer->set_sync_wake(m_sync_wake);
 }
 
 void c_socket_send_u::request_stop()
 {
+    // The wake-up object belongs to the channel's owner, which may go before
+    // the syncer: stop lending it.
+    m_sync_wake->wake.store(nullptr);
     c_socket_thread::request_stop();
     if (m_queue)
         m_queue->cancel_wait();
@@ -31,6 +43,9 @@ void c_socket_send_u::request_stop()
 void c_socket_send_u::run()
 {
     while (m_run.load() && !should_stop()) {
+        // Taken before either queue is looked at: a KM message or a media
+        // message queued after the look ends the wait below at once.
+        const unsigned long ticket = m_wake ? m_wake->ticket() : 0;
         // KM traffic goes first, one message per pass.
         if (c_net_syncer* s = m_syncer.load()) {
             if (s->sync())
@@ -40,7 +55,7 @@ void c_socket_send_u::run()
             return;
         if (m_queue->size() == 0) {
             if (m_wake)
-                m_wake->wait(5);
+                m_wake->wait_from(ticket, 5);
             else
                 msleep(5);
             if (m_queue->size() == 0)

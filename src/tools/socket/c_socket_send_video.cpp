@@ -25,10 +25,13 @@ void c_socket_send_video::request_stop()
 void c_socket_send_video::run()
 {
     while (m_run.load()) {
+        // The ticket is taken before the look at the queue, so a push in
+        // between ends the wait at once.
+        const unsigned long ticket = m_wake ? m_wake->ticket() : 0;
         if (!m_queue || m_queue->size() == 0) {
-            // Producers do not signal; a new message waits at most 100 ms.
+            // Woken by the push; the 100 ms bound is for the run flag.
             if (m_wake)
-                m_wake->wait(100);
+                m_wake->wait_from(ticket, 100);
             else
                 msleep(100);
             continue;

@@ -1,6 +1,6 @@
 #pragma once
-// Send thread of the video channel: drains the queue into the socket, polling
-// every 100 ms when the queue is empty.
+// Send thread of the video channel: drains the queue into the socket; with an
+// empty queue it sleeps until a push wakes it (at most 100 ms, to see a stop).
 #include "tools/socket/c_socket_thread.h"
 #include "tools/socket/mt_queue.h"
 

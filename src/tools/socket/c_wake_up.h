@@ -1,7 +1,13 @@
 #pragma once
 // Wake-up object of a send thread: a wait condition with its own mutex, owned
-// by the channel's owner and lent to the thread. Producers need not signal it
-// (the thread polls), but wake_all() shortens the wait, e.g. on stop.
+// by the channel's owner and lent to the thread. Producers wake it after
+// queuing (the queue does so on push once the channel's pair is made), so a
+// new message leaves at once; the time-out of a wait only bounds how long a
+// stop request can go unnoticed.
+//
+// A wake counts even when nobody waits yet: a thread takes a ticket before it
+// looks at its queue and waits with that ticket, so a message queued between
+// the look and the wait is not left waiting for the time-out.
 #include <condition_variable>
 #include <mutex>
 
@@ -12,7 +18,12 @@ public:
     c_wake_up(const c_wake_up&) = delete;
     c_wake_up& operator=(const c_wake_up&) = delete;
 
-    // Waits at most timeout_ms; true when woken before the time-out.
+    // The current count of wakes, for wait_from().
+    unsigned long ticket();
+    // Waits at most timeout_ms for a wake after the ticket was taken; true at
+    // once when one came meanwhile.
+    bool wait_from(unsigned long ticket, unsigned timeout_ms);
+    // Waits at most timeout_ms for a wake after this call; true when woken.
     bool wait(unsigned timeout_ms);
     void wake_all();
 

@@ -3,6 +3,7 @@
 // head. One consumer (the channel's send thread) pops; any thread pushes.
 // Elements live in a node list, so a reference from front() stays valid until
 // that element is popped, whatever is pushed meanwhile.
+#include <atomic>
 #include <iterator>
 #include <list>
 #include <memory>
@@ -10,6 +11,7 @@
 
 #include "tools/socket/CQUEUE_MESSAGE.h"
 #include "tools/socket/c_event.h"
+#include "tools/socket/c_wake_up.h"
 
 template <typename T>
 class mt_queue
@@ -28,12 +30,21 @@ public:
         return static_cast<int>(m_list.size());
     }
 
+    // Appends msg, then wakes the consumer's wake-up object when one is set.
     void push(const T& msg)
     {
-        auto m = m_mutex;
-        std::lock_guard<std::mutex> g(*m);
-        m_list.push_back(msg);
+        {
+            auto m = m_mutex;
+            std::lock_guard<std::mutex> g(*m);
+            m_list.push_back(msg);
+        }
+        if (c_wake_up* w = m_waker.load())
+            w->wake_all();
     }
+
+    // The wake-up object of the thread that drains this queue (null: none).
+    // Set by the channel's thread pair; both belong to the channel's owner.
+    void set_waker(c_wake_up* waker) { m_waker.store(waker); }
 
     // The head; on an empty queue a reference to an empty element (null data,
     // length 0) instead of undefined behaviour.
@@ -119,6 +130,7 @@ private:
     std::shared_ptr<std::mutex> m_mutex;
     c_event m_ack_event{false, false};
     T m_none;
+    std::atomic<c_wake_up*> m_waker{nullptr};
 };
 
 // Pops every message and frees its buffer; returns how many were dropped.

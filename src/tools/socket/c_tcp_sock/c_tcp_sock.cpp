@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <mutex>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -96,6 +97,13 @@ int c_tcp_sock::create_inner(const char* local_ip, uint16_t local_port)
         LOG_WARN("setsockopt SO_RCVBUF failed, errno %d", errno);
     if (setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &buf, sizeof buf) != 0)
         LOG_WARN("setsockopt SO_SNDBUF failed, errno %d", errno);
+    // Every frame goes out in one send call and the channels are request and
+    // answer: nothing is gained by holding a small frame back until the
+    // previous one is acknowledged, and a KM report or a media message would
+    // wait for the peer's delayed acknowledgement.
+    const int nodelay = 1;
+    if (setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &nodelay, sizeof nodelay) != 0)
+        LOG_WARN("setsockopt TCP_NODELAY failed, errno %d", errno);
     // SO_DEBUG needs CAP_NET_ADMIN here; without it the connection works the same.
     const int on = 1;
     if (setsockopt(fd, SOL_SOCKET, SO_DEBUG, &on, sizeof on) != 0)
