@@ -1,0 +1,334 @@
+// The real viewer executable under Xvfb against the devsim program, driven
+// with xdotool: typed text, absolute and relative pointer, lock LEDs both
+// ways, and Ctrl+Alt+Del from the key menu. All on loopback.
+#include <gtest/gtest.h>
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <X11/XKBlib.h>
+
+#include <chrono>
+#include <cmath>
+#include <functional>
+#include <thread>
+
+#include "common/devsim_events.h"
+#include "common/devsim_process.h"
+#include "common/screen_match.h"
+#include "common/x11_display.h"
+
+namespace {
+
+using clock_type = std::chrono::steady_clock;
+
+const int k_pic_w = 1280;
+const int k_pic_h = 720;
+// The default window: tool bar plus 1024 x 768; a 16:9 picture then shows at
+// 1024 x 576 from (0, 96) of the video area, 1.25 remote pixels per local one.
+const int k_area_w = 1024;
+const int k_area_h = 768;
+const int k_origin_y = 96;
+const double k_scale = 1.25;
+
+bool wait_for(const std::function<bool()>& cond, int timeout_ms)
+{
+    const auto end = clock_type::now() + std::chrono::milliseconds(timeout_ms);
+    while (!cond()) {
+        if (clock_type::now() >= end)
+            return cond();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+// Lock indicators of the display as bits 0 Num, 1 Caps, 2 Scroll.
+int indicators(Display* dpy)
+{
+    int bits = 0;
+    const char* names[] = {"Num Lock", "Caps Lock", "Scroll Lock"};
+    for (int i = 0; i < 3; ++i) {
+        Bool on = False;
+        XkbGetNamedIndicator(dpy, XInternAtom(dpy, names[i], False), nullptr, &on, nullptr, nullptr);
+        bits |= on ? 1 << i : 0;
+    }
+    return bits;
+}
+
+class InputE2E : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        ASSERT_TRUE(x.ok()) << "Xvfb did not start";
+        ASSERT_TRUE(viewer_process::install(QStringLiteral(VIEWER_PATH), dir.path(), &viewer_exe));
+        events = dir.filePath(QStringLiteral("events.jsonl"));
+    }
+
+    // devsim and the viewer; returns once the viewer's window shows devsim's
+    // picture and the device has granted write privilege over the KM channel.
+    void start(const char* mouseMode)
+    {
+        ASSERT_TRUE(dev.start(QStringLiteral(DEVSIM_PATH),
+                              {QStringLiteral("--ports"), QStringLiteral("0"), QStringLiteral("--size"),
+                               QStringLiteral("%1x%2").arg(k_pic_w).arg(k_pic_h), QStringLiteral("--fps"),
+                               QStringLiteral("10"), QStringLiteral("--mouse-mode"), QString::fromLatin1(mouseMode),
+                               QStringLiteral("--events"), events, QStringLiteral("--events-hex-max"),
+                               QStringLiteral("0")},
+                              dir.path()));
+        ASSERT_TRUE(viewer.start(viewer_exe, dev.launch, QString::fromStdString(x.name())));
+        win = x.wait_window("Orvane V2.1", true, 20000);
+        ASSERT_NE(win, 0u) << viewer.error_output().toStdString();
+        const QRect g = x.geometry(win);
+        ASSERT_GT(g.width(), k_area_w);
+        area = QRect(g.right() + 1 - k_area_w, g.top(), k_area_w, k_area_h);
+        // The privilege answer (a KM message sent after the user id) came back.
+        ASSERT_TRUE(wait_for([&] { return status().value(QStringLiteral("kmReceived")).toInt() >= 2; }, 20000))
+            << "no KM message reached devsim";
+        ASSERT_TRUE(wait_for([&] { return status().value(QStringLiteral("pictures")).toInt() > 5; }, 20000));
+    }
+
+    void TearDown() override
+    {
+        viewer.kill();
+        dev.stop();
+    }
+
+    QJsonObject status()
+    {
+        const QString reply = dev.command(QStringLiteral("status"));
+        if (!reply.startsWith(QLatin1String("ok ")))
+            return QJsonObject();
+        return QJsonDocument::fromJson(reply.mid(3).toUtf8()).object();
+    }
+
+    QPoint remote_pointer()
+    {
+        const QStringList xy = status().value(QStringLiteral("pointer")).toString().split(QLatin1Char(','));
+        return xy.size() == 2 ? QPoint(xy[0].toInt(), xy[1].toInt()) : QPoint(-1, -1);
+    }
+
+    bool pointer_near(const QPoint& expected, int tolerance)
+    {
+        const QPoint p = remote_pointer();
+        return std::abs(p.x() - expected.x()) <= tolerance && std::abs(p.y() - expected.y()) <= tolerance;
+    }
+
+    // Screen position of a point of the video area.
+    QPoint on_screen(int lx, int ly) const { return area.topLeft() + QPoint(lx, ly); }
+
+    bool xdotool(const QStringList& args)
+    {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DISPLAY"), QString::fromStdString(x.name()));
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral("xdotool"), args);
+        return p.waitForFinished(20000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    }
+
+    bool move_to(const QPoint& screen)
+    {
+        return xdotool({QStringLiteral("mousemove"), QString::number(screen.x()), QString::number(screen.y())});
+    }
+
+    // Pointer on the video and one click, so the label has the keyboard; the
+    // first move over the video aligns the mouse, which moves the pointer.
+    void focus_video()
+    {
+        const int before = status().value(QStringLiteral("kmReceived")).toInt();
+        ASSERT_TRUE(move_to(on_screen(200, 300)));
+        // Something arrives (the alignment, if this move is the first), then
+        // the KM channel goes quiet.
+        int last = before, quietReads = 0;
+        ASSERT_TRUE(wait_for(
+            [&] {
+                const int n = status().value(QStringLiteral("kmReceived")).toInt();
+                quietReads = n == last ? quietReads + 1 : 0;
+                last = n;
+                return n > before && quietReads >= 10;
+            },
+            10000));
+        ASSERT_TRUE(move_to(on_screen(210, 300)));
+        ASSERT_TRUE(xdotool({QStringLiteral("click"), QStringLiteral("1")}));
+    }
+
+    // Received KM messages of devsim's events file, with their decoded fields.
+    std::vector<QJsonObject> km_received(const char* name)
+    {
+        std::vector<QJsonObject> out;
+        for (const QJsonObject& e : read_devsim_events(events))
+            if (e.value(QStringLiteral("channel")).toString() == QLatin1String("km") &&
+                e.value(QStringLiteral("event")).toString() == QLatin1String("recv") &&
+                e.value(QStringLiteral("fields")).toObject().value(QStringLiteral("name")).toString() ==
+                    QLatin1String(name))
+                out.push_back(e);
+        return out;
+    }
+
+    QTemporaryDir dir;
+    x11_display x;
+    devsim_process dev;
+    viewer_process viewer;
+    QString viewer_exe;
+    QString events;
+    Window win = 0;
+    QRect area;
+};
+
+}  // namespace
+
+TEST_F(InputE2E, TypedTextArrivesAsTyped)
+{
+    ASSERT_NO_FATAL_FAILURE(start("1"));
+    ASSERT_NO_FATAL_FAILURE(focus_video());
+    ASSERT_TRUE(xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("40"),
+                         QStringLiteral("Hello, World!")}));
+    EXPECT_TRUE(wait_for([&] { return status().value(QStringLiteral("typed")).toString() == "Hello, World!"; },
+                         20000))
+        << status().value(QStringLiteral("typed")).toString().toStdString();
+    // Every key went up again.
+    const auto reports = km_received("keyboard");
+    ASSERT_FALSE(reports.empty());
+    EXPECT_EQ(reports.back().value(QStringLiteral("hex")).toString(), QStringLiteral("030000000000000000"));
+}
+
+TEST_F(InputE2E, AbsolutePointerLandsWhereTheLocalOneIs)
+{
+    ASSERT_NO_FATAL_FAILURE(start("1"));
+    ASSERT_NO_FATAL_FAILURE(focus_video());
+
+    // Local (512, 384) is picture (640, 360); local (100, 196) is (125, 125).
+    ASSERT_TRUE(move_to(on_screen(512, k_origin_y + 288)));
+    EXPECT_TRUE(wait_for([&] { return pointer_near(QPoint(640, 360), 2); }, 10000))
+        << remote_pointer().x() << "," << remote_pointer().y();
+    ASSERT_TRUE(move_to(on_screen(100, k_origin_y + 100)));
+    EXPECT_TRUE(wait_for([&] { return pointer_near(QPoint(125, 125), 2); }, 10000))
+        << remote_pointer().x() << "," << remote_pointer().y();
+
+    // A click there: pressed and released at that place.
+    const size_t before = km_received("mouse-abs").size();
+    ASSERT_TRUE(xdotool({QStringLiteral("click"), QStringLiteral("1")}));
+    ASSERT_TRUE(wait_for(
+        [&] {
+            const auto m = km_received("mouse-abs");
+            return m.size() >= before + 2 &&
+                   m.back().value(QStringLiteral("fields")).toObject().value(QStringLiteral("buttons")).toInt() == 0;
+        },
+        10000));
+    const auto m = km_received("mouse-abs");
+    bool pressed = false;
+    for (size_t i = before; i < m.size(); ++i) {
+        const QJsonObject f = m[i].value(QStringLiteral("fields")).toObject();
+        if (f.value(QStringLiteral("buttons")).toInt() == 1) {
+            pressed = true;
+            EXPECT_NEAR(f.value(QStringLiteral("px")).toInt(), 125, 2);
+            EXPECT_NEAR(f.value(QStringLiteral("py")).toInt(), 125, 2);
+        }
+    }
+    EXPECT_TRUE(pressed);
+}
+
+TEST_F(InputE2E, RelativePointerMovesByTheScaledSteps)
+{
+    ASSERT_NO_FATAL_FAILURE(start("0"));
+    ASSERT_NO_FATAL_FAILURE(focus_video());
+
+    // Settle at A, then go by (+80, +40) and (-160, -80) local pixels: the
+    // remote pointer moves by 1.25 times that.
+    const QPoint a = on_screen(300, k_origin_y + 200);
+    const QPoint start = remote_pointer();
+    ASSERT_TRUE(move_to(a));
+    ASSERT_TRUE(wait_for([&] { return remote_pointer() != start; }, 10000));
+    QPoint last(-1, -1);
+    int same = 0;
+    ASSERT_TRUE(wait_for(
+        [&] {
+            const QPoint p = remote_pointer();
+            same = p == last ? same + 1 : 0;
+            last = p;
+            return same >= 3;
+        },
+        10000));
+    const QPoint p0 = remote_pointer();
+
+    ASSERT_TRUE(move_to(a + QPoint(80, 40)));
+    const QPoint expect1 = p0 + QPoint(int(80 * k_scale), int(40 * k_scale));
+    EXPECT_TRUE(wait_for([&] { return pointer_near(expect1, 2); }, 10000))
+        << remote_pointer().x() << "," << remote_pointer().y() << " expected " << expect1.x() << "," << expect1.y();
+
+    ASSERT_TRUE(move_to(a + QPoint(-80, -40)));
+    const QPoint expect2 = p0 + QPoint(int(-80 * k_scale), int(-40 * k_scale));
+    EXPECT_TRUE(wait_for([&] { return pointer_near(expect2, 2); }, 10000))
+        << remote_pointer().x() << "," << remote_pointer().y() << " expected " << expect2.x() << "," << expect2.y();
+}
+
+TEST_F(InputE2E, LockKeyHoldsTheDeviceLedsOffThenTheyReachTheXServer)
+{
+    ASSERT_NO_FATAL_FAILURE(start("1"));
+    ASSERT_NO_FATAL_FAILURE(focus_video());
+    ASSERT_EQ(indicators(x.dpy()), 0);
+
+    // CapsLock in the viewer: the X server locks Caps itself, devsim toggles its
+    // own Caps and reports its LEDs (Caps only) within the 3 s hold.
+    const auto pressed = clock_type::now();
+    ASSERT_TRUE(xdotool({QStringLiteral("key"), QStringLiteral("Caps_Lock")}));
+    ASSERT_TRUE(wait_for([&] { return status().value(QStringLiteral("leds")).toInt() == 2; }, 5000));
+    ASSERT_TRUE(wait_for([&] { return indicators(x.dpy()) == 0x02; }, 2000));
+
+    // devsim's LED state 5 (Num, Scroll) is ignored until the hold has passed,
+    // then set on the X server: asked again every 250 ms until it shows.
+    int64_t appliedAfterMs = -1;
+    const auto end = pressed + std::chrono::seconds(12);
+    while (clock_type::now() < end) {
+        ASSERT_TRUE(dev.command(QStringLiteral("led 5")).startsWith(QLatin1String("ok")));
+        if (wait_for([&] { return indicators(x.dpy()) == 0x05; }, 250)) {
+            appliedAfterMs =
+                std::chrono::duration_cast<std::chrono::milliseconds>(clock_type::now() - pressed).count();
+            break;
+        }
+    }
+    ASSERT_GE(appliedAfterMs, 0) << "the LED state never reached the X server";
+    EXPECT_GE(appliedAfterMs, 3000);
+
+    // And again without a hold: all off.
+    ASSERT_TRUE(dev.command(QStringLiteral("led 0")).startsWith(QLatin1String("ok")));
+    EXPECT_TRUE(wait_for([&] { return indicators(x.dpy()) == 0; }, 3000));
+}
+
+TEST_F(InputE2E, CtrlAltDelFromTheKeyMenu)
+{
+    ASSERT_NO_FATAL_FAILURE(start("1"));
+    const QRect g = x.geometry(win);
+    const QRect strip(g.left(), g.top(), g.width() - k_area_w, g.height());
+    QImage shot = x.screenshot();
+    const QRgb background = shot.pixel(strip.left() + 1, strip.bottom() - 1);
+    const icon_hit button = find_icon(shot, strip, QImage(QStringLiteral(KVM_SOURCE_DIR "/resources/images/win.png")),
+                                      background);
+    ASSERT_LT(button.err, 6.0) << "the key menu button is not on the tool bar";
+
+    // The menu opens at once; its second entry is Ctrl+Alt+Del.
+    const size_t before = km_received("keyboard").size();
+    const size_t windows = x.find_windows("", true).size();
+    ASSERT_TRUE(move_to(button.centre()));
+    ASSERT_TRUE(xdotool({QStringLiteral("click"), QStringLiteral("1")}));
+    ASSERT_TRUE(wait_for([&] { return x.find_windows("", true).size() > windows; }, 5000)) << "no menu opened";
+    ASSERT_TRUE(xdotool({QStringLiteral("key"), QStringLiteral("Down"), QStringLiteral("Down"), QStringLiteral("Return")}));
+    ASSERT_TRUE(wait_for([&] { return km_received("keyboard").size() >= before + 2; }, 10000));
+
+    // Control and Alt with Delete, then all keys up; nothing else with a key.
+    std::vector<QString> sent;
+    for (const auto& e : km_received("keyboard"))
+        sent.push_back(e.value(QStringLiteral("hex")).toString());
+    sent.erase(sent.begin(), sent.begin() + long(before));
+    std::vector<QString> withKeys;
+    for (const QString& h : sent)
+        if (h != QStringLiteral("030000000000000000"))
+            withKeys.push_back(h);
+    ASSERT_EQ(withKeys.size(), 1u);
+    EXPECT_EQ(withKeys[0], QStringLiteral("0305004c0000000000"));
+    EXPECT_EQ(sent.back(), QStringLiteral("030000000000000000"));
+    EXPECT_TRUE(status().value(QStringLiteral("typed")).toString().contains(QStringLiteral("Ctrl+Alt+Delete")));
+}
