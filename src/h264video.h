@@ -38,6 +38,7 @@ class c_socket_recv_km1;
 class c_video_pipeline;
 class c_mouse_translator;
 class c_key_translator;
+class c_ui_u_setting_dlg;
 
 // ---- used by input capture, control privilege and the key menu ----
 #include "tools/key_mouse/c_led_sync.h"
@@ -204,6 +205,10 @@ private:
 
     // ---- LED ----
     QDateTime m_ledHoldUntil;
+
+    // ---- virtual media: the dialog owns the media channel, whose send thread
+    //      calls sync(); hidden until the tool bar opens it ----
+    c_ui_u_setting_dlg* m_mediaDialog = nullptr;
 
     // ======== input capture, control privilege, LED state, key menu ========
     // (h264video_input.cpp, h264video_privilege.cpp, h264video_keymenu.cpp)

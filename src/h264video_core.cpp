@@ -19,6 +19,7 @@
 #include "tools/socket/c_tcp_sock/c_tcp_sock.h"
 #include "tools/socket/tick_count.h"
 #include "ui/c_config_file.h"
+#include "ui/c_ui_u_setting_dlg.h"
 #include "ui/mouse_rate.h"
 
 namespace {
@@ -91,8 +92,10 @@ H264Video::~H264Video()
         m_privTimer = 0;
     }
 
-    // 2. The virtual media dialog goes here, first: its destructor ends the media
-    //    channel and with it the media send thread that calls sync().
+    // 2. The virtual media dialog, first: its destructor ends the media channel
+    //    and with it the media send thread that calls sync().
+    delete m_mediaDialog;
+    m_mediaDialog = nullptr;
 
     // 3. The KM channel. The receive thread calls HandleKMData on this window, so
     //    it must have ended before any member goes: stop it and wait.
@@ -126,9 +129,10 @@ void H264Video::startSession()
         return;
     LOG_INFO("create_km_socket success.");
 
-    // The virtual media dialog is created here, with this window as its parent and
-    // as c_net_syncer of its media send thread. Until it exists nothing sends the
-    // queued KM messages.
+    // The virtual media dialog connects the media channel and stays hidden. Its
+    // send thread is the one that sends the queued KM messages, through sync().
+    m_mediaDialog = new c_ui_u_setting_dlg(this);
+    m_mediaDialog->set_syncer(this);
 
     m_mouseTranslator = std::make_shared<c_mouse_translator>();
     m_keyTranslator = std::make_shared<c_key_translator>();
@@ -207,8 +211,12 @@ void H264Video::sendKmMessage(unsigned char type, int length, const unsigned cha
     std::vector<uint8_t> frame = build_km_frame(type, payload, uint32_t(length), g_para.desDecode.key);
     if (frame.empty())
         return;
-    std::lock_guard<std::mutex> g(m_kmSendLock);
-    m_kmSendQueue.push_back(std::move(frame));
+    {
+        std::lock_guard<std::mutex> g(m_kmSendLock);
+        m_kmSendQueue.push_back(std::move(frame));
+    }
+    // The media send thread may be idle waiting for media work.
+    wake_sync_thread();
 }
 
 void H264Video::prependKmMessage(unsigned char type)
@@ -217,8 +225,12 @@ void H264Video::prependKmMessage(unsigned char type)
     std::vector<uint8_t> frame = build_km_frame(type, &zero, 1, g_para.desDecode.key);
     if (frame.empty())
         return;
-    std::lock_guard<std::mutex> g(m_kmSendLock);
-    m_kmSendQueue.push_front(std::move(frame));
+    {
+        std::lock_guard<std::mutex> g(m_kmSendLock);
+        m_kmSendQueue.push_front(std::move(frame));
+    }
+    // The media send thread may be idle waiting for media work.
+    wake_sync_thread();
 }
 
 void H264Video::clearKmQueue()
@@ -304,5 +316,7 @@ void H264Video::on_slot_show_video_seting()
 
 void H264Video::on_slot_u_setting_show()
 {
-    // Shows the virtual media dialog (virtual media).
+    // Application-modal by its form: the window waits while it is open.
+    if (m_mediaDialog)
+        m_mediaDialog->show();
 }

@@ -106,11 +106,16 @@ void c_media_protocol::shutdown()
         return;
     m_shut_down = true;
 
+    // The pauses only give the final message time to go out; on a channel
+    // that never connected, or that the device closed, nothing can.
+    const bool connected = m_pair && m_sock && m_sock->get_handle() >= 0;
     m_queue.push(build_msg_7(0x01, 0, 0));
-    QThread::msleep(m_pauses.shutdown_send_ms);
+    if (connected)
+        QThread::msleep(m_pauses.shutdown_send_ms);
     if (m_pair)
         m_pair->stop();
-    QThread::msleep(m_pauses.shutdown_stop_ms);
+    if (connected)
+        QThread::msleep(m_pauses.shutdown_stop_ms);
 
     // The read thread ends before the queue is emptied, so that it cannot
     // queue anything behind the drain (those messages would never be freed).

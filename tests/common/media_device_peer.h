@@ -14,6 +14,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "common/unused_port.h"
 #include "tools/socket/c_frame.h"
 #include "tools/socket/c_frame_reader.h"
 
@@ -157,14 +158,6 @@ inline bytes read_data_head(uint32_t start, uint16_t index)
 // A loopback port on which nobody listens (for refused connections).
 inline uint16_t unused_port()
 {
-    int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(s);
-    return ntohs(a.sin_port);
+    return unused_loopback_port();
 }
 }  // namespace media_peer

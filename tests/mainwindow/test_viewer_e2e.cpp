@@ -6,14 +6,14 @@
 #include <QPainter>
 #include <QTemporaryDir>
 #include <QTextStream>
-#include <netinet/in.h>
-#include <sys/socket.h>
 
 #include <chrono>
 #include <thread>
 
 #include "c_devsim_desktop.h"
 #include "common/devsim_process.h"
+#include "common/screen_match.h"
+#include "common/unused_port.h"
 #include "common/x11_display.h"
 
 namespace {
@@ -25,29 +25,9 @@ const int k_pic_h = 720;
 const QRgb k_corner_mark = qRgb(255, 200, 0);
 const QRgb k_no_signal = qRgb(0x2e, 0x2e, 0x2e);
 
-bool near(QRgb a, QRgb b, int tol)
-{
-    return std::abs(qRed(a) - qRed(b)) <= tol && std::abs(qGreen(a) - qGreen(b)) <= tol &&
-           std::abs(qBlue(a) - qBlue(b)) <= tol;
-}
-
 long elapsed_ms(clock_type::time_point since)
 {
     return long(std::chrono::duration_cast<std::chrono::milliseconds>(clock_type::now() - since).count());
-}
-
-// A loopback port nobody listens on.
-uint16_t closed_port()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
 }
 
 // Where devsim's picture sits on screen, found by its two yellow corner marks.
@@ -90,46 +70,6 @@ double no_signal_share(const QImage& shot, const QRect& area)
             hits += near(shot.pixel(x, y), k_no_signal, 6);
         }
     return total ? double(hits) / total : 0.0;
-}
-
-struct icon_hit {
-    QPoint pos;
-    int size = 0;
-    double err = 1e9;
-};
-
-// Best place of an icon (drawn over the tool bar's background at a few sizes)
-// inside the tool bar strip: mean absolute difference per channel. The icon
-// shown scores about 2, a look-alike (mouse show for mouse hide) about 7, an
-// icon that is not there above 30.
-icon_hit find_icon(const QImage& shot, const QRect& strip, const QImage& icon, QRgb background)
-{
-    icon_hit best;
-    for (int size : {16, 20, 22, 24, 32}) {
-        QImage t(size, size, QImage::Format_RGB32);
-        t.fill(background);
-        QPainter painter(&t);
-        painter.drawImage(0, 0, icon.scaled(size, size, Qt::KeepAspectRatio, Qt::SmoothTransformation));
-        painter.end();
-        for (int y = strip.top(); y + size - 1 <= strip.bottom(); ++y)
-            for (int x = strip.left(); x + size - 1 <= strip.right(); ++x) {
-                long sum = 0;
-                for (int j = 0; j < size; j += 2) {
-                    const QRgb* s = reinterpret_cast<const QRgb*>(shot.constScanLine(y + j)) + x;
-                    const QRgb* r = reinterpret_cast<const QRgb*>(t.constScanLine(j));
-                    for (int i = 0; i < size; i += 2)
-                        sum += std::abs(qRed(s[i]) - qRed(r[i])) + std::abs(qGreen(s[i]) - qGreen(r[i])) +
-                               std::abs(qBlue(s[i]) - qBlue(r[i]));
-                }
-                const double err = double(sum) / (3.0 * ((size + 1) / 2) * ((size + 1) / 2));
-                if (err < best.err) {
-                    best.err = err;
-                    best.pos = QPoint(x, y);
-                    best.size = size;
-                }
-            }
-    }
-    return best;
 }
 
 QImage icon_file(const char* name)
@@ -385,7 +325,7 @@ TEST_F(ViewerE2E, ConnectionErrorsShowTheBoxAndExitWithZero)
     for (const Case c : {Case{"portV", true}, Case{"portKM", false}}) {
         SCOPED_TRACE(c.key);
         viewer_process v;
-        ASSERT_TRUE(v.start(viewer_exe, dev.launch_with(QString::fromLatin1(c.key), QString::number(closed_port())),
+        ASSERT_TRUE(v.start(viewer_exe, dev.launch_with(QString::fromLatin1(c.key), QString::number(unused_loopback_port())),
                             QString::fromStdString(x.name())));
         const Window box = x.wait_window("Error", false, 20000);
         ASSERT_NE(box, 0u) << v.error_output().toStdString();

@@ -1,0 +1,24 @@
+#pragma once
+// devsim's events file: one JSON object per line, flushed as written.
+#include <QByteArray>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QString>
+#include <vector>
+
+// Every complete line of the events file so far (a line still being written is left out).
+inline std::vector<QJsonObject> read_devsim_events(const QString& path)
+{
+    std::vector<QJsonObject> out;
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return out;
+    QByteArray all = f.readAll();
+    const int end = all.lastIndexOf('\n');
+    all.truncate(end < 0 ? 0 : end);
+    for (const QByteArray& line : all.split('\n'))
+        if (!line.isEmpty())
+            out.push_back(QJsonDocument::fromJson(line).object());
+    return out;
+}
