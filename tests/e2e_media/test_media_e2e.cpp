@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QJsonObject>
 #include <QProcessEnvironment>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <chrono>
@@ -70,6 +71,7 @@ protected:
     {
         ASSERT_TRUE(dir.isValid());
         ASSERT_TRUE(x.ok()) << "Xvfb did not start";
+        ASSERT_FALSE(QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty()) << "xdotool is missing";
         ASSERT_TRUE(viewer_process::install(QStringLiteral(VIEWER_PATH), dir.path(), &viewer_exe));
         image = path("disk.img");
         pristine = path("pristine.img");
