@@ -76,7 +76,9 @@ std::vector<QImage> reference_decode(const std::vector<unit>& units)
     AVFrame* frame = av_frame_alloc();
     auto drain = [&] {
         while (avcodec_receive_frame(ctx, frame) == 0) {
-            QImage img(frame->width, frame->height, QImage::Format_RGB32);
+            // One spare row: the converter writes past the end of the last
+            // row when the width is not a multiple of 16.
+            QImage img(frame->width, frame->height + 1, QImage::Format_RGB32);
             SwsContext* sws = sws_getContext(frame->width, frame->height, AVPixelFormat(frame->format), frame->width,
                                              frame->height, AV_PIX_FMT_BGRA, SWS_FAST_BILINEAR, nullptr, nullptr,
                                              nullptr);
@@ -84,7 +86,7 @@ std::vector<QImage> reference_decode(const std::vector<unit>& units)
             int stride[4] = {int(img.bytesPerLine()), 0, 0, 0};
             sws_scale(sws, frame->data, frame->linesize, 0, frame->height, dst, stride);
             sws_freeContext(sws);
-            out.push_back(img);
+            out.push_back(img.copy(0, 0, frame->width, frame->height));
         }
     };
     for (const unit& u : units) {
@@ -392,6 +394,61 @@ TEST_F(VideoDecoder, GuiThreadNeverSeesAHalfWrittenPicture)
     EXPECT_EQ(pl.pictures_published(), uint64_t(15 * k_count));
     // The last picture decoded is the one left for the GUI or already shown.
     EXPECT_EQ(pl.decoded_size(), QSize(k_w, k_h));
+}
+
+TEST(VideoDecoderWidth, PicturesOfAWidthNotAMultipleOf16LeaveOtherPicturesIntact)
+{
+    // 200 = 12 x 16 + 8: the converter's last row spills 32 bytes. A broken
+    // device's stream reached widths like this and corrupted the heap.
+    const int w = 200, h = 120;
+    const std::vector<unit> units = encode_stream(w, h, 6);
+    const std::vector<QImage> ref = reference_decode(units);
+    ASSERT_EQ(ref.size(), units.size());
+
+    // Slots: the picture held in the second slot while the first is written.
+    c_video_pipeline pl;
+    ASSERT_TRUE(feed(pl, 1, units[0]));
+    QImage first = pl.take_picture();
+    ASSERT_TRUE(feed(pl, 1, units[1]));
+    QImage second = pl.take_picture();
+    first = QImage();
+    ASSERT_TRUE(feed(pl, 1, units[2]));
+    EXPECT_TRUE(same_pixels(second, ref[1]));
+    QImage third = pl.take_picture();
+    EXPECT_TRUE(same_pixels(third, ref[2]));
+
+    // Both slots held: pictures of their own, one after another, each
+    // freed while the next is written.
+    EXPECT_EQ(pl.conversion_buffer().outside_count(), 0);
+    for (size_t i = 3; i < units.size(); ++i) {
+        ASSERT_TRUE(feed(pl, 1, units[i]));
+        EXPECT_TRUE(same_pixels(pl.take_picture(), ref[i])) << i;
+    }
+    EXPECT_GT(pl.conversion_buffer().outside_count(), 0);
+    EXPECT_TRUE(same_pixels(second, ref[1]));
+    EXPECT_TRUE(same_pixels(third, ref[2]));
+
+    // Every piece of memory handed out has the spill-over room behind it (a
+    // sanitizer build sees a write beyond an allocation), and no picture's
+    // room overlaps another picture.
+    c_conversion_buffer buf;
+    std::vector<QImage> held;
+    for (int i = 0; i < 3; ++i) {
+        c_conversion_buffer::picture p = buf.acquire(w, h);
+        ASSERT_FALSE(p.image.isNull());
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                reinterpret_cast<QRgb*>(p.pixels + size_t(p.stride) * size_t(y))[x] = qRgb(10 * i, 20, 30);
+        held.push_back(p.image);
+        std::memset(p.pixels + size_t(p.stride) * h, 0xEE, size_t(c_conversion_buffer::k_tail));
+    }
+    EXPECT_EQ(buf.outside_count(), 1);
+    for (int i = 0; i < 3; ++i) {
+        const QRgb want = qRgb(10 * i, 20, 30);
+        EXPECT_EQ(held[size_t(i)].pixel(0, 0), want) << i;
+        EXPECT_EQ(held[size_t(i)].pixel(w - 1, h - 1), want) << i;
+    }
+    EXPECT_FALSE(c_conversion_buffer::fits(4096, 2048));  // exactly the block, no room left behind
 }
 
 TEST(VideoDecoderPlain, DecodeBeforeOpenOrAfterCloseFails)

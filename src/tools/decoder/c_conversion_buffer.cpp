@@ -23,6 +23,11 @@ void release_block(void* info)
     delete static_cast<std::shared_ptr<uint8_t[]>*>(info);
 }
 
+void release_own(void* info)
+{
+    delete[] static_cast<uint8_t*>(info);
+}
+
 } // namespace
 
 c_conversion_buffer::c_conversion_buffer()
@@ -35,7 +40,7 @@ c_conversion_buffer::c_conversion_buffer()
 
 bool c_conversion_buffer::fits(int width, int height)
 {
-    return width > 0 && height > 0 && int64_t(width) * height * 4 <= k_capacity;
+    return width > 0 && height > 0 && int64_t(width) * height * 4 + k_tail <= k_capacity;
 }
 
 bool c_conversion_buffer::slots_free() const
@@ -51,10 +56,11 @@ void c_conversion_buffer::cut_slots(int width, int height)
 {
     for (slot& s : m_slots)
         s = slot();
+    // Slots start on 64-byte boundaries for the converter's vector stores,
+    // each followed by the converter's spill-over room.
     const int64_t bytes = int64_t(width) * height * 4;
-    // Slots start on 64-byte boundaries for the converter's vector stores.
-    const int64_t step = (bytes + 63) & ~int64_t(63);
-    m_slot_count = step + bytes <= k_capacity ? 2 : 1;
+    const int64_t step = (bytes + k_tail + 63) & ~int64_t(63);
+    m_slot_count = step + bytes + k_tail <= k_capacity ? 2 : 1;
     for (int i = 0; i < m_slot_count; ++i) {
         uint8_t* p = m_block.get() + i * step;
         m_slots[i].pixels = p;
@@ -95,10 +101,13 @@ c_conversion_buffer::picture c_conversion_buffer::acquire(int width, int height)
     }
 
     ++m_outside;
-    out.image = QImage(width, height, QImage::Format_RGB32);
+    uint8_t* own = new (std::nothrow) uint8_t[size_t(int64_t(width) * height * 4 + k_tail)];
+    if (!own)
+        out_of_picture_memory();
+    out.image = QImage(own, width, height, width * 4, QImage::Format_RGB32, release_own, own);
     if (out.image.isNull())
         out_of_picture_memory();
-    out.pixels = out.image.bits();
-    out.stride = int(out.image.bytesPerLine());
+    out.pixels = own;
+    out.stride = width * 4;
     return out;
 }

@@ -21,6 +21,11 @@ class c_conversion_buffer
 {
 public:
     static constexpr int64_t k_capacity = 33554432;
+    // Bytes kept free behind every picture: libswscale's vector code converts
+    // whole blocks of pixels and writes past the end of a row whose width is
+    // not a multiple of 16 (up to 56 bytes measured), so the last row of a
+    // picture would spill into the next picture or beyond its allocation.
+    static constexpr int64_t k_tail = 256;
 
     struct picture
     {
