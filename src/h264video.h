@@ -186,6 +186,9 @@ private:
     uint32_t m_lastRenderTick = 0;
     QImage m_noSignalImage;
     QColor m_backgroundColor;
+    // Two canvases the renders take turns on: the label's pixmap shares the
+    // one shown last, the other is drawn into without a new allocation.
+    QImage m_canvas[2];
     uint8_t m_isFullScreen = 0;
     uint8_t m_alignOnNextFrame = 1;
     int32_t m_cursorShown = 1;

@@ -10,6 +10,7 @@
 #include <QLayout>
 #include <QPainter>
 #include <QPixmap>
+#include <QRegion>
 #include <QScreen>
 #include <QTextStream>
 
@@ -82,18 +83,39 @@ void H264Video::renderPicture(const QImage& picture)
 
     if (area.width() > 0 && area.height() > 0) {
         const c_view_mapper::fit_result fit = c_view_mapper::fit(picture.size(), area);
-        const QImage scaled = picture.scaled(fit.scaledSize, Qt::IgnoreAspectRatio, Qt::FastTransformation);
         m_scaledSize = fit.scaledSize;
         m_videoOrigin = fit.origin;
         m_scaleX = fit.scaleX;
         m_scaleY = fit.scaleY;
 
-        QImage canvas(area, scaled.format());
-        canvas.fill(m_backgroundColor);
-        QPainter painter(&canvas);
-        painter.drawImage(m_videoOrigin, scaled);
+        // The canvas the label does not show; its memory is reused while the
+        // area stays the same (a large picture's fresh allocation costs more
+        // in page faults than drawing it).
+        QImage* canvas = nullptr;
+        for (QImage& c : m_canvas) {
+            if (!c.isNull() && c.isDetached() && c.size() == area) {
+                canvas = &c;
+                break;
+            }
+        }
+        if (!canvas) {
+            canvas = m_canvas[0].isNull() || m_canvas[0].isDetached() ? &m_canvas[0] : &m_canvas[1];
+            *canvas = QImage(area, QImage::Format_RGB32);
+        }
+
+        // Scaled while it is drawn, nearest pixel as the fast transformation
+        // does (the same pixels as scaling first). Only the bars beside it
+        // need the background, unless the picture has transparent parts.
+        const QRect target(m_videoOrigin, m_scaledSize);
+        QPainter painter(canvas);
+        if (picture.hasAlphaChannel())
+            painter.fillRect(canvas->rect(), m_backgroundColor);
+        else
+            for (const QRect& bar : QRegion(canvas->rect()).subtracted(target))
+                painter.fillRect(bar, m_backgroundColor);
+        painter.drawImage(target, picture);
         painter.end();
-        ui.label->setPixmap(QPixmap::fromImage(canvas));
+        ui.label->setPixmap(QPixmap::fromImage(*canvas));
     }
 
     if (changed) {
