@@ -28,6 +28,7 @@
 #include "common/h264video_session.h"
 #include "common/reference_decoder.h"
 #include "common/thread_cpu.h"
+#include "tools/decoder/c_conversion_buffer.h"
 #include "tools/decoder/c_video_decoder.h"
 #include "tools/decoder/c_video_pipeline.h"
 
@@ -129,6 +130,7 @@ struct throughput
     double fps = 0;
     int pictures = 0;
     int shown = 0;
+    int outside = 0;  // pictures converted outside the conversion buffer's block
     std::map<std::string, double> cpu;  // seconds per thread name during the run
 };
 
@@ -172,6 +174,7 @@ throughput viewer_round(const bench::test_stream& st)
     r.pictures = int(v.pipeline->pictures_published());
     r.fps = secs > 0 ? r.pictures / secs : 0;
     r.shown = probe.count();
+    r.outside = v.pipeline->conversion_buffer().outside_count();
     return r;
 }
 
@@ -244,7 +247,8 @@ int main()
         std::string cpu;
         for (const auto& c : b.cpu)
             cpu += " " + c.first + " " + bench::fmt(1000.0 * c.second / pictures, 2);
-        bench::note("[%s]   viewer CPU ms per picture by thread:%s", k_name, cpu.c_str());
+        bench::note("[%s]   viewer CPU ms per picture by thread:%s; %d pictures outside the conversion block",
+                    k_name, cpu.c_str(), b.outside);
         if (a.pictures != pictures || b.pictures != pictures) {
             bench::note("[%s] pictures missing: reference %d, viewer %d of %d", k_name, a.pictures, b.pictures,
                         pictures);
