@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "log/log.h"
 #include "session_params.h"
 #include "tools/socket/c_abs_net_handler.h"
 #include "tools/socket/c_frame.h"
@@ -35,8 +36,11 @@ void c_socket_recv_km1::emit_close_signal()
 void c_socket_recv_km1::handle_frame(const uint8_t* header, uint8_t* body, uint32_t body_len)
 {
     uint32_t len = body_len;
-    if (!km_frame_check(header, body, &len, m_key))
-        return;  // wrong checksum: dropped without a message
+    if (!km_frame_check(header, body, &len, m_key)) {
+        // Dropped; kept out of the normal levels, where a wrong checksum goes unmentioned.
+        LOG_DEBUG("KM frame of %u bytes with a wrong checksum dropped", body_len);
+        return;
+    }
     if (c_abs_net_handler* h = handler())
         h->on_net_msg(this, body, frame_plain_len_field(header), len);
 }

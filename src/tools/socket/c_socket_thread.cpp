@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "log/log.h"
 #include "tools/socket/c_abs_net_handler.h"
@@ -26,13 +27,18 @@ public:
         // rather than spin on it.
         if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)
             return -1;
+        m_error = errno;
         return 0;
     }
 
     bool should_stop() override { return m_thread.should_stop(); }
 
+    // The error that ended the stream, 0 when the peer closed it.
+    int error() const { return m_error; }
+
 private:
     c_socket_thread& m_thread;
+    int m_error = 0;
 };
 
 }  // namespace
@@ -91,12 +97,12 @@ void c_socket_thread::destroy(c_socket_thread* thread)
         return;
     thread->request_stop();
     thread->quit();
-    if (thread->isRunning() && !thread->wait(1000)) {
-        // Still inside a blocking call: closing the socket makes it return.
-        if (thread->m_socket)
-            thread->m_socket->close();
-        thread->wait();
-    }
+    // A receive thread may sit in a blocking receive inside a frame that the
+    // device never finishes: closing the socket makes that call return now,
+    // not after the wait below.
+    if (thread->isRunning() && thread->m_socket)
+        thread->m_socket->close();
+    thread->wait();
     delete thread;
 }
 
@@ -135,6 +141,12 @@ void c_socket_thread::run_receive_loop()
             // Our own stop shuts the socket down too; that is no peer close.
             if (should_stop())
                 return;
+            if (source.error() != 0)
+                LOG_WARN("%s: connection lost: %s%s", metaObject()->className(), strerror(source.error()),
+                         reader.header_received() > 0 ? ", in the middle of a frame" : "");
+            else
+                LOG_WARN("%s: connection closed by the device%s", metaObject()->className(),
+                         reader.header_received() > 0 ? " in the middle of a frame" : "");
             if (reader.header_received() > 0)
                 on_peer_closed_mid_frame();
             close_and_notify();
