@@ -12,8 +12,11 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <thread>
 #include <vector>
+
+#include "tools/socket/c_tcp_sock/c_tcp_sock.h"
 
 class LoopbackPeer
 {
@@ -133,4 +136,22 @@ inline bool wait_until(const std::function<bool()>& cond, int timeout_ms = 5000)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return true;
+}
+
+// Connects s to the peer through the client's own connect path and lets the
+// peer accept it; false when either side fails.
+inline bool connect_client(c_tcp_sock& s, LoopbackPeer& peer)
+{
+    s.startup();
+    s.set_address("127.0.0.1", peer.port());
+    return s.create_sock(nullptr, 0, 2000) == 1 && peer.accept_client();
+}
+
+// A connected client socket shared with the channel threads; null on failure.
+inline std::shared_ptr<c_tcp_sock> connect_to(LoopbackPeer& peer)
+{
+    auto s = std::make_shared<c_tcp_sock>();
+    if (!connect_client(*s, peer))
+        return nullptr;
+    return s;
 }

@@ -83,16 +83,6 @@ public:
     std::atomic<int> calls{0};
 };
 
-std::shared_ptr<c_tcp_sock> connect_to(LoopbackPeer& peer)
-{
-    auto s = std::make_shared<c_tcp_sock>();
-    s->startup();
-    s->set_address("127.0.0.1", peer.port());
-    if (s->create_sock(nullptr, 0, 2000) != 1 || !peer.accept_client())
-        return nullptr;
-    return s;
-}
-
 bytes clear_frame(const bytes& body)
 {
     bytes f(FRAME_HEADER_LEN + body.size());

@@ -33,16 +33,6 @@ CQUEUE_MESSAGE heap_message(uint8_t fill, uint32_t len = 32)
     return CQUEUE_MESSAGE(len, buf, 0, "noUse");
 }
 
-std::shared_ptr<c_tcp_sock> connect_to(LoopbackPeer& peer)
-{
-    auto s = std::make_shared<c_tcp_sock>();
-    s->startup();
-    s->set_address("127.0.0.1", peer.port());
-    if (s->create_sock(nullptr, 0, 2000) != 1 || !peer.accept_client())
-        return nullptr;
-    return s;
-}
-
 }  // namespace
 
 TEST(Event, AutoAndManualReset)

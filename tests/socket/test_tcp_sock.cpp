@@ -58,10 +58,7 @@ TEST(TcpSock, CloseTwiceAndUseAfterClose)
 {
     LoopbackPeer peer;
     c_tcp_sock s;
-    s.startup();
-    s.set_address("127.0.0.1", peer.port());
-    ASSERT_EQ(s.create_sock(nullptr, 0, 2000), 1);
-    ASSERT_TRUE(peer.accept_client());
+    ASSERT_TRUE(connect_client(s, peer));
 
     s.close();
     EXPECT_FALSE(s.is_open());
@@ -81,10 +78,7 @@ TEST(TcpSock, CloseFromAnotherThreadEndsABlockedReceive)
 {
     LoopbackPeer peer;
     c_tcp_sock s;
-    s.startup();
-    s.set_address("127.0.0.1", peer.port());
-    ASSERT_EQ(s.create_sock(nullptr, 0, 2000), 1);
-    ASSERT_TRUE(peer.accept_client());
+    ASSERT_TRUE(connect_client(s, peer));
 
     std::atomic<int> result{99};
     std::atomic<bool> entered{false};
@@ -104,10 +98,7 @@ TEST(TcpSock, SendToAClosedPeerFailsWithoutEndingTheProcess)
 {
     LoopbackPeer peer;
     c_tcp_sock s;
-    s.startup();
-    s.set_address("127.0.0.1", peer.port());
-    ASSERT_EQ(s.create_sock(nullptr, 0, 2000), 1);
-    ASSERT_TRUE(peer.accept_client());
+    ASSERT_TRUE(connect_client(s, peer));
     peer.close_client();
 
     // The first sends may still be taken; once the reset is back, sending fails

@@ -21,16 +21,6 @@
 
 namespace {
 
-std::shared_ptr<c_tcp_sock> connect_to(LoopbackPeer& peer)
-{
-    auto s = std::make_shared<c_tcp_sock>();
-    s->startup();
-    s->set_address("127.0.0.1", peer.port());
-    if (s->create_sock(nullptr, 0, 2000) != 1 || !peer.accept_client())
-        return nullptr;
-    return s;
-}
-
 // Stands for the main window: KM messages in a list, handed out by sync().
 class ListSyncer : public c_net_syncer
 {
