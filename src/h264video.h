@@ -161,6 +161,7 @@ private:
     std::mutex m_kmSendLock;
     std::atomic<uint8_t> m_kmAwaitingAnswer{0};
     c_event m_kmAnswerEvent{true, false};
+    bool m_kmAnswerMissed = false;  // media send thread only: logged once until answers come again
 
     // ---- video channel ----
     std::shared_ptr<c_tcp_sock> m_videoSocket;
@@ -184,6 +185,7 @@ private:
     float m_scaleX = 1.0f;
     float m_scaleY = 1.0f;
     uint32_t m_lastRenderTick = 0;
+    bool m_noSignalShown = false;  // logged once per outage
     QImage m_noSignalImage;
     QColor m_backgroundColor;
     // Two canvases the renders take turns on: the label's pixmap shares the

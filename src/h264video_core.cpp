@@ -159,8 +159,12 @@ void H264Video::timerEvent(QTimerEvent* event)
         prependKmMessage(CMD_KM_KEEPALIVE);
     } else if (id == m_noSignalTimer) {
         // Unsigned difference, so a wrapping tick counter does not matter.
-        if (get_tick_count() - m_lastRenderTick > uint32_t(NO_SIGNAL_CHECK_MS))
+        if (get_tick_count() - m_lastRenderTick > uint32_t(NO_SIGNAL_CHECK_MS)) {
+            if (!m_noSignalShown)
+                LOG_WARN("no picture from the device for %d ms: no signal", NO_SIGNAL_CHECK_MS);
+            m_noSignalShown = true;
             on_slot_decode_one_frame(m_noSignalImage);
+        }
     } else if (id == m_privTimer) {
         onPrivTimer();
     } else if (id == m_sampleTimer) {
@@ -266,8 +270,12 @@ bool H264Video::sync()
         return true;
     }
     if (awaitAnswer) {
-        m_kmAnswerEvent.wait(KM_ANSWER_WAIT_MS);
+        const bool answered = m_kmAnswerEvent.wait(KM_ANSWER_WAIT_MS);
         m_kmAwaitingAnswer.store(0);
+        if (!answered && !m_kmAnswerMissed)
+            LOG_WARN("no KM answer from the device within %u ms (type %d); later messages go on without it",
+                     KM_ANSWER_WAIT_MS, type);
+        m_kmAnswerMissed = !answered;
     }
     return true;
 }
@@ -299,6 +307,7 @@ void H264Video::HandleKMData(const void* sender, const unsigned char* data, unsi
                 LOG_INFO("km recv userID  ack,value=%d", int(data[1]));
             break;
         default:
+            LOG_DEBUG("KM message type %u of %u bytes ignored", unsigned(t), len);
             break;
         }
     }

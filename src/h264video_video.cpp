@@ -89,7 +89,13 @@ unsigned char H264Video::on_net_msg(const void* sender, const unsigned char* bod
         HandleKMData(sender, body, plainLenField, bodyLen);
         return STATUS_HANDLED;
     }
-    return handleVideoMessage(body, bodyLen);
+    const unsigned char status = handleVideoMessage(body, bodyLen);
+    // Ignored all the same, but a device that sends such messages is broken
+    // or hostile: say so.
+    if (status == STATUS_BAD_LENGTH)
+        LOG_WARN("video message type %u of %u bytes ignored: wrong length", body && bodyLen ? unsigned(body[0]) : 0u,
+                 bodyLen);
+    return status;
 }
 
 unsigned char H264Video::handleVideoMessage(const unsigned char* body, unsigned int len)

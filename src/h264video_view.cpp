@@ -64,8 +64,11 @@ void H264Video::showOptResToolTip()
 
 void H264Video::on_slot_decode_one_frame(QImage image)
 {
-    if (image.isNull() && m_videoPipeline)
+    if (image.isNull() && m_videoPipeline) {
         image = m_videoPipeline->take_picture();
+        if (!image.isNull())
+            m_noSignalShown = false;
+    }
     renderPicture(image);
 }
 
