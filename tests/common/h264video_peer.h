@@ -37,6 +37,8 @@ public:
     static QSize decodedSize(H264Video& w) { return w.decodedSize(); }
     // The decoding pipeline of the current video channel start (benchmarks count its pictures).
     static std::shared_ptr<c_video_pipeline> videoPipeline(H264Video& w) { return w.m_videoPipeline; }
+    // The virtual media dialog the window built (benchmarks map disks through it).
+    static c_ui_u_setting_dlg* mediaDialog(H264Video& w) { return w.m_mediaDialog; }
     static int cursorShown(H264Video& w) { return w.m_cursorShown; }
     static uint8_t isFullScreen(H264Video& w) { return w.m_isFullScreen; }
     static uint8_t alignOnNextFrame(H264Video& w) { return w.m_alignOnNextFrame; }

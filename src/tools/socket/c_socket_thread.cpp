@@ -1,7 +1,9 @@
 #include "tools/socket/c_socket_thread.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <cstring>
 
 #include "log/log.h"
@@ -11,15 +13,53 @@
 
 namespace {
 
-// The channel socket as a byte source for the frame reader.
+// The channel socket as a byte source for the frame reader. Small reads (the
+// sync byte, the rest of the header, short bodies) are served from one
+// receive of up to k_chunk bytes, so a short frame costs one system call
+// instead of three; reads of at least k_chunk bytes (video bodies) go straight
+// into the caller's buffer once the buffered bytes are used up.
 class socket_byte_source : public c_byte_source
 {
 public:
+    static constexpr int k_chunk = 4096;
+
     explicit socket_byte_source(c_socket_thread& thread) : m_thread(thread) {}
 
     int recv(uint8_t* buf, int len) override
     {
-        const int r = m_thread.socket()->tcp_recv(buf, len, 0);
+        if (len <= 0)
+            return -1;
+        if (m_have > 0) {
+            const int n = std::min(len, m_have);
+            std::memcpy(buf, m_chunk + m_pos, size_t(n));
+            m_pos += n;
+            m_have -= n;
+            return n;
+        }
+        if (len >= k_chunk)
+            return checked(m_thread.socket()->tcp_recv(buf, len, 0));
+        const int r = checked(m_thread.socket()->tcp_recv(m_chunk, k_chunk, 0));
+        if (r <= 0)
+            return r;
+        const int n = std::min(len, r);
+        std::memcpy(buf, m_chunk, size_t(n));
+        m_pos = n;
+        m_have = r - n;
+        return n;
+    }
+
+    bool should_stop() override { return m_thread.should_stop(); }
+
+    // Bytes received but not yet handed out: the next frame may be complete
+    // without waiting for the socket.
+    bool has_buffered() const { return m_have > 0; }
+
+    // The error that ended the stream, 0 when the peer closed it.
+    int error() const { return m_error; }
+
+private:
+    int checked(int r)
+    {
         if (r >= 0)
             return r;
         // Interrupted or spurious: try again. Any other error (reset, closed
@@ -31,14 +71,11 @@ public:
         return 0;
     }
 
-    bool should_stop() override { return m_thread.should_stop(); }
-
-    // The error that ended the stream, 0 when the peer closed it.
-    int error() const { return m_error; }
-
-private:
     c_socket_thread& m_thread;
     int m_error = 0;
+    uint8_t m_chunk[k_chunk];
+    int m_pos = 0;
+    int m_have = 0;
 };
 
 }  // namespace
@@ -120,14 +157,17 @@ void c_socket_thread::run_receive_loop()
     while (m_run.load()) {
         if (!m_socket || m_socket->get_handle() < 0)
             return;
-        const int sel = m_socket->wait_readable(100);
-        if (sel < 0) {
-            printf("\nc_tcp_sock::tcp_recv socket error = %d", errno);
-            fflush(stdout);
-            continue;
+        // With bytes of the next frame already received, there is nothing to wait for.
+        if (!source.has_buffered()) {
+            const int sel = m_socket->wait_readable(100);
+            if (sel < 0) {
+                printf("\nc_tcp_sock::tcp_recv socket error = %d", errno);
+                fflush(stdout);
+                continue;
+            }
+            if (sel == 0)
+                continue;
         }
-        if (sel == 0)
-            continue;
         if (should_stop())
             return;
 

@@ -1,0 +1,115 @@
+// Benchmark 3: keyboard and mouse latency. A real main window (offscreen)
+// against the in-process test device, which answers every KM message at once.
+// One message at a time, sendKmMessage is called on the GUI thread (a
+// relative mouse report without movement) and timed until the device has
+// deciphered it: 10,000 messages with the channels idle, then 10,000 while the
+// device reads a 64 MiB disk image through the viewer's media channel, which
+// also carries the KM messages out (its send thread flushes them first).
+#include <QTemporaryDir>
+
+#include "common/bench_figures.h"
+#include "common/devsim_session.h"
+#include "tools/key_mouse/km_messages.h"
+
+namespace {
+
+const char* const k_name = "3 keyboard/mouse latency";
+
+struct km_run
+{
+    std::vector<double> ms;
+    int lost = 0;
+    int during_read = 0;  // messages sent while the media read ran
+};
+
+// Sends n messages one after another, each once the previous one arrived.
+km_run send_messages(devsim_window& dw, bench::km_arrivals& arrivals, int n, c_devsim_media* media,
+                     uint64_t read_total)
+{
+    km_run r;
+    H264Video* w = dw.window.get();
+    bench::run_with_gui([&] {
+        std::atomic<int64_t> sent_ns{0};
+        const unsigned char report[KM_MOUSE_REL_LEN] = {0, 0, 0, 0};
+        for (int i = 0; i < n; ++i) {
+            const size_t before = arrivals.count();
+            if (media && media->status().sectorsRead < read_total)
+                ++r.during_read;
+            QMetaObject::invokeMethod(
+                w,
+                [&] {
+                    sent_ns.store(bench::clock::now().time_since_epoch().count());
+                    w->sendKmMessage(CMD_KM_MOUSE_REL, KM_MOUSE_REL_LEN, report);
+                },
+                Qt::QueuedConnection);
+            bench::clock::time_point at;
+            if (!arrivals.wait_beyond(before, 2000, &at)) {
+                ++r.lost;
+                continue;
+            }
+            const bench::clock::time_point sent{bench::clock::duration(sent_ns.load())};
+            r.ms.push_back(bench::ms_between(sent, at));
+        }
+    });
+    return r;
+}
+
+void report(const std::string& what, const km_run& r, int n)
+{
+    const double p50 = bench::percentile(r.ms, 50), p99 = bench::percentile(r.ms, 99);
+    const bool complete = r.lost == 0 && int(r.ms.size()) == n;
+    bench::row(k_name, what + ", median ms", bench::fmt(p50, 3), "", "", "< 1 ms", bench::yes_no(p50 < 1.0 && complete));
+    bench::row(k_name, what + ", 99th percentile ms", bench::fmt(p99, 3), "", "", "< 5 ms",
+               bench::yes_no(p99 < 5.0 && complete));
+    bench::row(k_name, what + ", messages lost", std::to_string(r.lost) + " of " + std::to_string(n), "", "", "0",
+               bench::yes_no(r.lost == 0));
+}
+
+}  // namespace
+
+int main()
+{
+    const char* env = std::getenv("BENCH_KM_MESSAGES");
+    const int n = env && std::atoi(env) > 0 ? std::atoi(env) : 10000;
+    QTemporaryDir dir;
+    const QString image = dir.filePath(QStringLiteral("disk.img"));
+    const qint64 image_bytes = 64ll << 20;
+
+    devsim_window dw(1, [&](c_devsim_options& o) { o.mediaOut = dir.filePath(QStringLiteral("read.img")); });
+    if (!dw.started || !dw.window) {
+        bench::note("[%s] the test device or the window did not start", k_name);
+        return 1;
+    }
+    // The user identification and the privilege request leave first.
+    if (!dw.wait_km_count(0, 0, 2, 10000)) {
+        bench::note("[%s] the window's first KM messages did not arrive", k_name);
+        return 1;
+    }
+    pump_for(200);
+    bench::km_arrivals arrivals(*dw.dev);
+
+    const km_run idle = send_messages(dw, arrivals, n, nullptr, 0);
+    report("idle", idle, n);
+
+    if (!bench::make_image(image, image_bytes)) {
+        bench::note("[%s] cannot write %s", k_name, qPrintable(image));
+        return 1;
+    }
+    c_media_protocol* media = bench::media_protocol(*dw.window);
+    if (!media || !media->map(image.toStdString(), true)) {
+        bench::note("[%s] the media dialog did not map the image", k_name);
+        return 1;
+    }
+    const uint64_t total = uint64_t(image_bytes / 512);
+    // Messages start once the device is reading.
+    pump_until([&] { return dw.dev->media().status().sectorsRead > 0; }, 10000);
+    const km_run busy = send_messages(dw, arrivals, n, &dw.dev->media(), total);
+    report("during a 64 MiB media read", busy, n);
+    bench::note("[%s] %d of %d messages were sent while the read ran (%llu of %llu sectors read at the end)", k_name,
+                busy.during_read, n, static_cast<unsigned long long>(dw.dev->media().status().sectorsRead),
+                static_cast<unsigned long long>(total));
+    bench::row(k_name, "during the read: messages sent while sectors were still being read",
+               std::to_string(busy.during_read) + " of " + std::to_string(n));
+    media->unmap();
+    return 0;
+}
