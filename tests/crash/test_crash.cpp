@@ -17,17 +17,11 @@
 #include <string>
 #include <thread>
 
+#include "common/temp_dir.h"
+
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string read_all(const fs::path& p)
-{
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
 
 struct ChildResult
 {
@@ -78,24 +72,22 @@ class CrashRecord : public ::testing::Test
 protected:
     void SetUp() override
     {
-        std::string tmpl = (fs::temp_directory_path() / "kvm_crash_XXXXXX").string();
-        ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-        dir = tmpl;
+        ASSERT_TRUE(tmp.ok());
+        dir = tmp.path();
         fs::permissions(dir, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                                  fs::perms::others_read | fs::perms::others_exec);
         exe = dir / "crash_child";
         fs::copy_file(KVM_CRASH_CHILD_EXE, exe);
         fs::permissions(exe, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                                  fs::perms::others_read | fs::perms::others_exec);
-        errs = fs::temp_directory_path() / (fs::path(tmpl).filename().string() + ".stderr");
+        errs = fs::temp_directory_path() / (dir.filename().string() + ".stderr");
     }
     void TearDown() override
     {
         std::error_code ec;
-        fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add, ec);
-        fs::remove_all(dir, ec);
         fs::remove(errs, ec);
     }
+    TempDir tmp{"kvm_crash_"};
     fs::path dir, exe, errs;
 };
 

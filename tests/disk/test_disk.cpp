@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include "common/log_capture.h"
+#include "common/temp_dir.h"
 #include "tools/disk/rw_disk/c_read_write_disk_sector_win.h"
 
 namespace fs = std::filesystem;
@@ -26,21 +27,6 @@ using disk_t = c_read_write_disk_sector_win;
 
 namespace
 {
-struct temp_dir
-{
-    fs::path path;
-    temp_dir()
-    {
-        char tmpl[] = "/tmp/kvm_disk_test_XXXXXX";
-        path = ::mkdtemp(tmpl);
-    }
-    ~temp_dir()
-    {
-        std::error_code ec;
-        fs::remove_all(path, ec);
-    }
-};
-
 // A sparse file of the given size whose sector i (for the first `marked`
 // sectors) is filled with the byte (i & 0xFF) ^ 0x5A.
 std::string make_image(const fs::path& file, uint64_t size, unsigned marked = 0)
@@ -107,17 +93,18 @@ std::string run_output(const std::string& cmd)
 TEST(Disk, ImageSizeGivesSectorCountAndOpenLogs)
 {
     LogCapture log;
-    temp_dir dir;
+    TempDir dir("kvm_disk_test_");
+    ASSERT_TRUE(dir.ok());
     disk_t disk;
 
-    ASSERT_TRUE(disk.open(make_image(dir.path / "stick.img", 4000000000ULL)));
+    ASSERT_TRUE(disk.open(make_image(dir.path() / "stick.img", 4000000000ULL)));
     EXPECT_TRUE(disk.is_open());
     EXPECT_EQ(7812500u, disk.sector_count());
     EXPECT_TRUE(log.contains("try open disk!"));
     EXPECT_TRUE(log.contains("have open disk!"));
 
     // A tail shorter than one sector is not part of the disk.
-    ASSERT_TRUE(disk.open(make_image(dir.path / "odd.img", 512 * 3 + 100)));
+    ASSERT_TRUE(disk.open(make_image(dir.path() / "odd.img", 512 * 3 + 100)));
     EXPECT_EQ(3u, disk.sector_count());
     EXPECT_FALSE(disk.seek(3));
     EXPECT_TRUE(disk.seek(2));
@@ -127,8 +114,9 @@ TEST(Disk, ImageSizeGivesSectorCountAndOpenLogs)
 
 TEST(Disk, SeekBeyondFourGibReadsAndWritesThere)
 {
-    temp_dir dir;
-    const fs::path img = dir.path / "big.img";
+    TempDir dir("kvm_disk_test_");
+    ASSERT_TRUE(dir.ok());
+    const fs::path img = dir.path() / "big.img";
     make_image(img, 5ULL << 30);
     disk_t disk;
     ASSERT_TRUE(disk.open(img.string()));
@@ -154,8 +142,9 @@ TEST(Disk, SeekBeyondFourGibReadsAndWritesThere)
 TEST(Disk, TransfersOnClosedDiskFailAndCloseAlwaysLogs)
 {
     LogCapture log;
-    temp_dir dir;
-    const std::string img = make_image(dir.path / "a.img", 64 * 512, 64);
+    TempDir dir("kvm_disk_test_");
+    ASSERT_TRUE(dir.ok());
+    const std::string img = make_image(dir.path() / "a.img", 64 * 512, 64);
     disk_t disk;
     unsigned char buf[512] = {};
     uint32_t n = 77;
@@ -182,8 +171,9 @@ TEST(Disk, TransfersOnClosedDiskFailAndCloseAlwaysLogs)
 
 TEST(Disk, NothingPastTheLastSectorIsReadOrWritten)
 {
-    temp_dir dir;
-    const fs::path img = dir.path / "small.img";
+    TempDir dir("kvm_disk_test_");
+    ASSERT_TRUE(dir.ok());
+    const fs::path img = dir.path() / "small.img";
     make_image(img, 16 * 512, 16);
     disk_t disk;
     ASSERT_TRUE(disk.open(img.string()));
@@ -218,8 +208,9 @@ TEST(Disk, NothingPastTheLastSectorIsReadOrWritten)
 TEST(Disk, ReadOnlyRefusesWritesAndKeepsData)
 {
     LogCapture log;
-    temp_dir dir;
-    const fs::path img = dir.path / "ro.img";
+    TempDir dir("kvm_disk_test_");
+    ASSERT_TRUE(dir.ok());
+    const fs::path img = dir.path() / "ro.img";
     make_image(img, 8 * 512, 8);
     const auto before = file_bytes(img, 0, 8 * 512);
 
@@ -249,9 +240,10 @@ TEST(Disk, ReadOnlyRefusesWritesAndKeepsData)
 TEST(Disk, OpenFailuresLogAndLeaveClosed)
 {
     LogCapture log;
-    temp_dir dir;
+    TempDir dir("kvm_disk_test_");
+    ASSERT_TRUE(dir.ok());
     disk_t disk;
-    const std::string missing = (dir.path / "no_such_disk").string();
+    const std::string missing = (dir.path() / "no_such_disk").string();
 
     EXPECT_FALSE(disk.open(missing));
     EXPECT_FALSE(disk.is_open());
@@ -260,7 +252,7 @@ TEST(Disk, OpenFailuresLogAndLeaveClosed)
 
     // Neither a directory nor a character device is a disk.
     log.clear();
-    EXPECT_FALSE(disk.open(dir.path.string(), true));
+    EXPECT_FALSE(disk.open(dir.path().string(), true));
     EXPECT_TRUE(log.contains("open disk failed!"));
     log.clear();
     EXPECT_FALSE(disk.open("/dev/null"));
@@ -269,16 +261,17 @@ TEST(Disk, OpenFailuresLogAndLeaveClosed)
     EXPECT_FALSE(disk.seek(0));
 
     // A failed open also releases the disk that was open before.
-    ASSERT_TRUE(disk.open(make_image(dir.path / "x.img", 4 * 512)));
+    ASSERT_TRUE(disk.open(make_image(dir.path() / "x.img", 4 * 512)));
     EXPECT_FALSE(disk.open(missing));
     EXPECT_FALSE(disk.is_open());
 }
 
 TEST(Disk, SeekAndTransferStayTogetherPerThread)
 {
-    temp_dir dir;
+    TempDir dir("kvm_disk_test_");
+    ASSERT_TRUE(dir.ok());
     disk_t disk;
-    ASSERT_TRUE(disk.open(make_image(dir.path / "t.img", 64 * 512, 64)));
+    ASSERT_TRUE(disk.open(make_image(dir.path() / "t.img", 64 * 512, 64)));
 
     // The reader seeks, then another thread seeks elsewhere and writes before
     // the reader reads: the reader must still get its own sector.
@@ -303,8 +296,9 @@ TEST(Disk, SeekAndTransferStayTogetherPerThread)
 
 TEST(Disk, FakeSysfsResolvesPartitionsAndListsRemovableDisks)
 {
-    temp_dir dir;
-    const fs::path sys = dir.path / "sys";
+    TempDir dir("kvm_disk_test_");
+    ASSERT_TRUE(dir.ok());
+    const fs::path sys = dir.path() / "sys";
     const fs::path usb = sys / "devices/pci0000:00/0000:00:14.0/usb1/1-1/host6/block";
     write_text(usb / "sdb/dev", "8:16");
     write_text(usb / "sdb/removable", "1");
@@ -348,7 +342,7 @@ TEST(Disk, FakeSysfsResolvesPartitionsAndListsRemovableDisks)
     const auto drives = list_removable_drives(sys.string());
     const std::map<std::string, int> expected{{"/dev/cciss/c0d0", 2}, {"/dev/sdb", 2}};
     EXPECT_EQ(expected, drives);
-    EXPECT_TRUE(list_removable_drives((dir.path / "nothing").string()).empty());
+    EXPECT_TRUE(list_removable_drives((dir.path() / "nothing").string()).empty());
 }
 
 // Loop devices: real block devices, real sysfs, the kernel's exclusive claim.
@@ -374,8 +368,9 @@ struct loop_device
 
 TEST(DiskLoop, WholeDiskOpensAndMountedDiskIsRefused)
 {
-    temp_dir dir;
-    const std::string img = make_image(dir.path / "loop.img", 8 << 20);
+    TempDir dir("kvm_disk_test_");
+    ASSERT_TRUE(dir.ok());
+    const std::string img = make_image(dir.path() / "loop.img", 8 << 20);
     if (run("mkfs.ext2 -q -F '" + img + "'") != 0)
         GTEST_SKIP() << "mkfs.ext2 is not available; the exclusive-lock test needs it";
     loop_device loop(img);
@@ -402,7 +397,7 @@ TEST(DiskLoop, WholeDiskOpensAndMountedDiskIsRefused)
         EXPECT_TRUE(other.open(loop.dev));
     }
 
-    const std::string mnt = (dir.path / "mnt").string();
+    const std::string mnt = (dir.path() / "mnt").string();
     fs::create_directories(mnt);
     if (::mount(loop.dev.c_str(), mnt.c_str(), "ext2", 0, nullptr) != 0)
         GTEST_SKIP() << "cannot mount ext2 on " << loop.dev << " (" << strerror(errno)

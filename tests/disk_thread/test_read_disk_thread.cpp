@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "common/log_capture.h"
+#include "common/temp_dir.h"
 #include "thread/c_read_disk_thread.h"
 #include "tools/disk/rw_disk/c_read_write_disk_sector_win.h"
 #include "tools/socket/c_frame.h"
@@ -33,8 +34,8 @@ class ReadDiskThread : public ::testing::Test
 protected:
     void SetUp() override
     {
-        char tmpl[] = "/tmp/kvm_rdt_XXXXXX";
-        m_dir = ::mkdtemp(tmpl);
+        ASSERT_TRUE(m_tmp.ok());
+        m_dir = m_tmp.path();
         m_disk = std::make_shared<c_read_write_disk_sector_win>();
     }
     void TearDown() override
@@ -42,21 +43,16 @@ protected:
         m_thread.reset();
         drain_and_free(m_queue);
         m_disk.reset();
-        std::error_code ec;
-        fs::remove_all(m_dir, ec);
     }
 
     void open_image(uint32_t sectors)
     {
         const std::string img = (m_dir / "disk.img").string();
-        int fd = ::open(img.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
-        ASSERT_GE(fd, 0);
         std::vector<uint8_t> all(static_cast<size_t>(sectors) * 512);
         for (uint32_t s = 0; s < sectors; ++s)
             for (uint32_t j = 0; j < 512; ++j)
                 all[s * 512 + j] = pattern(s, j);
-        ASSERT_EQ(static_cast<ssize_t>(all.size()), ::write(fd, all.data(), all.size()));
-        ::close(fd);
+        ASSERT_TRUE(write_all(img, all.data(), all.size()));
         ASSERT_TRUE(m_disk->open(img));
     }
 
@@ -122,6 +118,7 @@ protected:
         return v;
     }
 
+    TempDir m_tmp{"kvm_rdt_"};
     fs::path m_dir;
     mt_queue<CQUEUE_MESSAGE> m_queue;
     std::shared_ptr<c_read_write_disk_sector_win> m_disk;

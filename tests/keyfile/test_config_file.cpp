@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/log_capture.h"
+#include "common/temp_dir.h"
 #include "ui/c_config_file.h"
 #include "ui/mouse_rate.h"
 
@@ -16,20 +17,8 @@ class ConfigFile : public ::testing::Test
 protected:
     QString path() const { return dir.filePath("config.xml"); }
 
-    void write(const std::string& text) const
-    {
-        QFile f(path());
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(text.data(), static_cast<qint64>(text.size()));
-    }
-
-    std::string read() const
-    {
-        QFile f(path());
-        if (!f.open(QIODevice::ReadOnly))
-            return std::string();
-        return f.readAll().toStdString();
-    }
+    void write(const std::string& text) const { ASSERT_TRUE(write_all(path().toStdString(), text)); }
+    std::string read() const { return read_all(path().toStdString()); }
 
     QTemporaryDir dir;
 };

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "common/log_capture.h"
+#include "common/temp_dir.h"
 #include "ui/c_key_file.h"
 #include "ui/xml_file.h"
 
@@ -22,20 +23,8 @@ class KeyFile : public ::testing::Test
 protected:
     QString path() const { return dir.filePath("key.xml"); }
 
-    void write(const std::string& text) const
-    {
-        QFile f(path());
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(text.data(), static_cast<qint64>(text.size()));
-    }
-
-    std::string read() const
-    {
-        QFile f(path());
-        if (!f.open(QIODevice::ReadOnly))
-            return std::string();
-        return f.readAll().toStdString();
-    }
+    void write(const std::string& text) const { ASSERT_TRUE(write_all(path().toStdString(), text)); }
+    std::string read() const { return read_all(path().toStdString()); }
 
     SysKeyMap load(bool expectOk = true)
     {

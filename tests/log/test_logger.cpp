@@ -16,20 +16,13 @@
 #include <vector>
 
 #include "common/log_capture.h"
+#include "common/temp_dir.h"
 #include "log/CLogerManager.h"
 #include "log/log.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string read_all(const fs::path& p)
-{
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
 
 // Every regular file under dir, keyed by its path relative to dir.
 std::map<std::string, std::string> files_under(const fs::path& dir)
@@ -70,14 +63,8 @@ protected:
     {
         setenv("TZ", "UTC", 1);
         tzset();
-        std::string tmpl = (fs::temp_directory_path() / "kvm_logtest_XXXXXX").string();
-        ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-        dir = tmpl;
-    }
-    void TearDown() override
-    {
-        std::error_code ec;
-        fs::remove_all(dir, ec);
+        ASSERT_TRUE(tmp.ok());
+        dir = tmp.path();
     }
     // A started manager of our own, silent on the console, writing under dir/sub.
     void start(CLogerManager& m, const std::string& sub = "log")
@@ -86,6 +73,7 @@ protected:
         m.set_logger_path(0, (dir / sub).c_str());
         ASSERT_TRUE(m.start());
     }
+    TempDir tmp{"kvm_logtest_"};
     fs::path dir;
 };
 

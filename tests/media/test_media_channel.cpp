@@ -15,6 +15,7 @@
 
 #include "common/log_capture.h"
 #include "common/media_device_peer.h"
+#include "common/temp_dir.h"
 #include "thread/c_media_protocol.h"
 #include "tools/disk/rw_disk/c_read_write_disk_sector_win.h"
 #include "tools/socket/c_frame.h"
@@ -30,23 +31,19 @@ class MediaChannel : public ::testing::Test
 protected:
     void SetUp() override
     {
-        char tmpl[] = "/tmp/kvm_mchan_XXXXXX";
-        m_dir = ::mkdtemp(tmpl);
+        ASSERT_TRUE(m_tmp.ok());
+        m_dir = m_tmp.path();
         m_img = (m_dir / "disk.img").string();
         bytes all(kSectors * 512);
         for (size_t i = 0; i < all.size(); ++i)
             all[i] = static_cast<uint8_t>((i / 512) * 7 + i % 251);
-        int fd = ::open(m_img.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
-        ASSERT_EQ(static_cast<ssize_t>(all.size()), ::write(fd, all.data(), all.size()));
-        ::close(fd);
+        ASSERT_TRUE(write_all(m_img, all.data(), all.size()));
         m_proto = std::make_unique<c_media_protocol>();
         m_proto->set_pauses({20, 200, 0});
     }
     void TearDown() override
     {
         m_proto.reset();
-        std::error_code ec;
-        fs::remove_all(m_dir, ec);
     }
 
     bytes sector(uint32_t s)
@@ -78,6 +75,7 @@ protected:
     }
 
     static constexpr uint32_t kSectors = 128;
+    TempDir m_tmp{"kvm_mchan_"};
     fs::path m_dir;
     std::string m_img;
     scripted_device m_dev;

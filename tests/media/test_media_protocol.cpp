@@ -17,6 +17,7 @@
 
 #include "common/log_capture.h"
 #include "common/media_device_peer.h"
+#include "common/temp_dir.h"
 #include "thread/c_media_protocol.h"
 #include "tools/disk/rw_disk/c_read_write_disk_sector_win.h"
 #include "tools/socket/c_frame.h"
@@ -36,17 +37,14 @@ class MediaProtocol : public ::testing::Test
 protected:
     void SetUp() override
     {
-        char tmpl[] = "/tmp/kvm_media_XXXXXX";
-        m_dir = ::mkdtemp(tmpl);
+        ASSERT_TRUE(m_tmp.ok());
+        m_dir = m_tmp.path();
         m_img = (m_dir / "disk.img").string();
         bytes all(static_cast<size_t>(kSectors) * 512);
         for (uint32_t s = 0; s < kSectors; ++s)
             for (uint32_t j = 0; j < 512; ++j)
                 all[s * 512 + j] = pattern(s, j);
-        int fd = ::open(m_img.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
-        ASSERT_GE(fd, 0);
-        ASSERT_EQ(static_cast<ssize_t>(all.size()), ::write(fd, all.data(), all.size()));
-        ::close(fd);
+        ASSERT_TRUE(write_all(m_img, all.data(), all.size()));
         m_proto = std::make_unique<c_media_protocol>([this] { return m_now.load(); });
         m_proto->set_pauses({0, 0, 0});
     }
@@ -54,8 +52,6 @@ protected:
     void TearDown() override
     {
         m_proto.reset();
-        std::error_code ec;
-        fs::remove_all(m_dir, ec);
     }
 
     unsigned char deliver(const bytes& b)
@@ -134,6 +130,7 @@ protected:
     }
 
     static constexpr uint32_t kSectors = 256;
+    TempDir m_tmp{"kvm_media_"};
     fs::path m_dir;
     std::string m_img;
     std::atomic<int64_t> m_now{1000000};

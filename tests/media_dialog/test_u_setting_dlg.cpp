@@ -17,6 +17,7 @@
 
 #include "common/log_capture.h"
 #include "common/media_device_peer.h"
+#include "common/temp_dir.h"
 #include "ui/c_ui_u_setting_dlg.h"
 
 namespace fs = std::filesystem;
@@ -29,8 +30,8 @@ class USettingDlg : public ::testing::Test
 protected:
     void SetUp() override
     {
-        char tmpl[] = "/tmp/kvm_udlg_XXXXXX";
-        m_dir = ::mkdtemp(tmpl);
+        ASSERT_TRUE(m_tmp.ok());
+        m_dir = m_tmp.path();
         m_sys = m_dir / "sys";
         fs::create_directories(m_sys / "block");
         add_drive("sdb", true, 2048);
@@ -43,8 +44,6 @@ protected:
     void TearDown() override
     {
         m_dlg.reset();
-        std::error_code ec;
-        fs::remove_all(m_dir, ec);
     }
 
     void add_drive(const std::string& name, bool removable, int sectors)
@@ -109,6 +108,7 @@ protected:
                u.askButton->isEnabled() && u.progPercent->isEnabled();
     }
 
+    TempDir m_tmp{"kvm_udlg_"};
     fs::path m_dir, m_sys;
     std::string m_img;
     QString m_choice;
