@@ -25,6 +25,7 @@
 
 #include "common/bench_figures.h"
 #include "common/bench_stream.h"
+#include "common/label_probe.h"
 #include "common/h264video_session.h"
 #include "common/reference_decoder.h"
 #include "common/thread_cpu.h"
@@ -39,54 +40,6 @@ const int k_width = 1920;
 const int k_height = 1080;
 const int k_fps = 60;
 const QSize k_area(1280, 720);
-
-// Counts the pictures the main window has set on its label: connected after
-// the window's own render slot to the same signal, it runs right after it.
-class label_probe : public QObject
-{
-public:
-    explicit label_probe(H264Video& w) : m_window(w), m_key(w.ui.label->pixmap().cacheKey())
-    {
-        connect(&w, &H264Video::signal_decode_one_frame, this, [this] { after_render(); }, Qt::QueuedConnection);
-    }
-
-    int count() const
-    {
-        std::lock_guard<std::mutex> g(m_lock);
-        return int(m_times.size());
-    }
-
-    // Waits until more than n pictures were shown; the time of picture n.
-    bool wait_beyond(int n, int timeout_ms, bench::clock::time_point* when)
-    {
-        std::unique_lock<std::mutex> g(m_lock);
-        if (!m_cond.wait_for(g, std::chrono::milliseconds(timeout_ms), [&] { return int(m_times.size()) > n; }))
-            return false;
-        *when = m_times[size_t(n)];
-        return true;
-    }
-
-private:
-    void after_render()
-    {
-        const qint64 key = m_window.ui.label->pixmap().cacheKey();
-        if (key == m_key)
-            return;
-        const auto now = bench::clock::now();
-        m_key = key;
-        {
-            std::lock_guard<std::mutex> g(m_lock);
-            m_times.push_back(now);
-        }
-        m_cond.notify_all();
-    }
-
-    H264Video& m_window;
-    qint64 m_key;
-    mutable std::mutex m_lock;
-    std::condition_variable m_cond;
-    std::vector<bench::clock::time_point> m_times;
-};
 
 // A main window against a loopback device, showing at k_area.
 struct viewer_session
@@ -155,7 +108,7 @@ throughput viewer_round(const bench::test_stream& st)
     viewer_session v;
     if (!v.ready(st))
         return r;
-    label_probe probe(*v.s.window);
+    bench::label_probe probe(*v.s.window);
     const int n = int(v.wire.size());
     double secs = 0;
     run_with_gui([&] {
@@ -185,7 +138,7 @@ std::vector<double> latency_run(const bench::test_stream& st, int* lost)
     viewer_session v;
     if (!v.ready(st))
         return ms;
-    label_probe probe(*v.s.window);
+    bench::label_probe probe(*v.s.window);
     *lost = 0;
     run_with_gui([&] {
         const auto period = std::chrono::microseconds(1000000 / k_fps);
