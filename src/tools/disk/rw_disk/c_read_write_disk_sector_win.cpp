@@ -223,6 +223,19 @@ c_read_write_disk_sector_win::position c_read_write_disk_sector_win::current_pos
     return it == m_positions.end() ? position() : it->second;
 }
 
+bool c_read_write_disk_sector_win::transfer_span(uint32_t count, uint64_t* offset, uint64_t* want) const
+{
+    if (!m_open)
+        return false;
+    const position pos = current_position();
+    if (!pos.valid)
+        return false;
+    *offset = static_cast<uint64_t>(pos.sector) * SECTOR_SIZE;
+    const uint64_t end = static_cast<uint64_t>(m_sector_count) * SECTOR_SIZE;
+    *want = std::min<uint64_t>(count, end - *offset);
+    return true;
+}
+
 uint32_t c_read_write_disk_sector_win::current_sector() const
 {
     return current_position().sector;
@@ -246,16 +259,10 @@ bool c_read_write_disk_sector_win::read(void* buf, uint32_t count, uint32_t* byt
     if (bytes_read)
         *bytes_read = 0;
     std::shared_lock<std::shared_mutex> guard(m_state_lock);
-    if (!m_open)
-        return false;
-    const position pos = current_position();
-    if (!pos.valid)
-        return false;
-
     // Never past the end of the disk: an image file is read up to its last sector.
-    const uint64_t offset = static_cast<uint64_t>(pos.sector) * SECTOR_SIZE;
-    const uint64_t end = static_cast<uint64_t>(m_sector_count) * SECTOR_SIZE;
-    const uint64_t want = std::min<uint64_t>(count, end - offset);
+    uint64_t offset = 0, want = 0;
+    if (!transfer_span(count, &offset, &want))
+        return false;
 
     uint64_t done = 0;
     while (done < want)
@@ -284,16 +291,10 @@ bool c_read_write_disk_sector_win::write(const void* buf, uint32_t count, uint32
     if (bytes_written)
         *bytes_written = 0;
     std::shared_lock<std::shared_mutex> guard(m_state_lock);
-    if (!m_open)
-        return false;
-    const position pos = current_position();
-    if (!pos.valid)
-        return false;
-
     // An image file must never grow: only what fits before the last sector is written.
-    const uint64_t offset = static_cast<uint64_t>(pos.sector) * SECTOR_SIZE;
-    const uint64_t end = static_cast<uint64_t>(m_sector_count) * SECTOR_SIZE;
-    const uint64_t want = std::min<uint64_t>(count, end - offset);
+    uint64_t offset = 0, want = 0;
+    if (!transfer_span(count, &offset, &want))
+        return false;
 
     uint64_t done = 0;
     int err = 0;

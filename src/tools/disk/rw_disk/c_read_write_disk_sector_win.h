@@ -54,6 +54,10 @@ private:
         bool valid = true;
     };
     position current_position() const;
+    // Byte offset of the calling thread's position and how many of count bytes
+    // fit before the end of the disk; false when closed or the position is
+    // invalid. The caller holds m_state_lock.
+    bool transfer_span(uint32_t count, uint64_t* offset, uint64_t* want) const;
     void close_locked();
     bool open_locked(const std::string& path, bool read_only);
 
