@@ -15,6 +15,7 @@
 
 #include "common/log_capture.h"
 #include "common/temp_dir.h"
+#include "common/wait_until.h"
 #include "thread/c_read_disk_thread.h"
 #include "tools/disk/rw_disk/c_read_write_disk_sector_win.h"
 #include "tools/socket/c_frame.h"
@@ -60,18 +61,6 @@ protected:
     {
         m_thread = std::make_unique<c_read_disk_thread>(&m_queue, m_disk);
         m_thread->start();
-    }
-
-    static bool wait_for(const std::function<bool()>& cond, int ms = 5000)
-    {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-        while (!cond())
-        {
-            if (std::chrono::steady_clock::now() > end)
-                return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        return true;
     }
 
     struct read_data
@@ -132,7 +121,7 @@ TEST_F(ReadDiskThread, OneMessagePerSectorOnlyLastFlagged)
     open_image(200);
     start();
     m_thread->enqueue_read(100, 3);
-    ASSERT_TRUE(wait_for([&] { return m_queue.size() == 3; }));
+    ASSERT_TRUE(wait_until([&] { return m_queue.size() == 3; }));
     for (uint16_t i = 0; i < 3; ++i)
     {
         const read_data m = pop_read_data();
@@ -151,16 +140,16 @@ TEST_F(ReadDiskThread, ShortReadSendsNothingAndLogsBothSizes)
     start();
     // Only sector 100 exists of 100..102.
     m_thread->enqueue_read(100, 3);
-    ASSERT_TRUE(wait_for([&] { return log.contains("err,readLocalDisk with size:512,but wana size is:1536"); }));
+    ASSERT_TRUE(wait_until([&] { return log.contains("err,readLocalDisk with size:512,but wana size is:1536"); }));
 
     // A start past the end, then a zero count: both send nothing.
     m_thread->enqueue_read(5000, 1);
-    ASSERT_TRUE(wait_for([&] { return log.contains("err ,readLocal Disk_setPoint,start=5000"); }));
-    ASSERT_TRUE(wait_for([&] { return log.contains("err,readLocalDisk_readFile"); }));
+    ASSERT_TRUE(wait_until([&] { return log.contains("err ,readLocal Disk_setPoint,start=5000"); }));
+    ASSERT_TRUE(wait_until([&] { return log.contains("err,readLocalDisk_readFile"); }));
     m_thread->enqueue_read(7, 0);
     // A request served after them proves they were all handled before it.
     m_thread->enqueue_read(9, 1);
-    ASSERT_TRUE(wait_for([&] { return m_queue.size() >= 1; }));
+    ASSERT_TRUE(wait_until([&] { return m_queue.size() >= 1; }));
     ASSERT_EQ(1, m_queue.size());
     const read_data m = pop_read_data();
     EXPECT_EQ(9u, m.start);
@@ -175,7 +164,7 @@ TEST_F(ReadDiskThread, RequestsAreServedInArrivalOrder)
     m_thread->enqueue_read(40, 2);
     m_thread->enqueue_read(3, 1);
     m_thread->enqueue_read(20, 2);
-    ASSERT_TRUE(wait_for([&] { return m_queue.size() == 5; }));
+    ASSERT_TRUE(wait_until([&] { return m_queue.size() == 5; }));
     const uint32_t starts[] = {40, 40, 3, 20, 20};
     const uint16_t indexes[] = {0, 1, 0, 0, 1};
     const uint8_t lasts[] = {0, 1, 1, 0, 1};
@@ -203,7 +192,7 @@ TEST_F(ReadDiskThread, StopEndsTheThreadAndNothingFollows)
     // longer grows, so the owner can empty it and close the disk.
     start();
     m_thread->enqueue_read(0, 20000);
-    ASSERT_TRUE(wait_for([&] { return m_queue.size() > 0; }));
+    ASSERT_TRUE(wait_until([&] { return m_queue.size() > 0; }));
     m_thread->stop();
     ASSERT_TRUE(m_thread->wait(5000));
     const int queued = m_queue.size();
@@ -220,7 +209,7 @@ TEST_F(ReadDiskThread, StopEndsTheThreadAndNothingFollows)
     log.clear();
     start();
     m_thread->enqueue_read(1, 1);
-    ASSERT_TRUE(wait_for([&] { return log.contains("err,readLocalDisk with size:0,but wana size is:512"); }));
+    ASSERT_TRUE(wait_until([&] { return log.contains("err,readLocalDisk with size:0,but wana size is:512"); }));
     EXPECT_TRUE(log.contains("err ,readLocal Disk_setPoint,start=1"));
     m_thread.reset();  // the destructor stops and waits
     EXPECT_EQ(0, m_queue.size());

@@ -18,6 +18,7 @@
 #include "common/log_capture.h"
 #include "common/media_device_peer.h"
 #include "common/temp_dir.h"
+#include "common/wait_until.h"
 #include "thread/c_media_protocol.h"
 #include "tools/disk/rw_disk/c_read_write_disk_sector_win.h"
 #include "tools/socket/c_frame.h"
@@ -115,18 +116,6 @@ protected:
         for (uint32_t j = 0; j < 512; ++j)
             b[j] = pattern(s, j);
         return b;
-    }
-
-    static bool wait_for(const std::function<bool()>& cond, int ms = 5000)
-    {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-        while (!cond())
-        {
-            if (std::chrono::steady_clock::now() > end)
-                return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        return true;
     }
 
     static constexpr uint32_t kSectors = 256;
@@ -253,7 +242,7 @@ TEST_F(MediaProtocol, ReadWishGoesToTheReadThreadAndAcksDriveTheCycle)
     map();
     EXPECT_EQ(0, deliver(status_answer(1, 100, 3)));
     EXPECT_TRUE(log.contains("ask ack= I want to read:3 from 100"));
-    ASSERT_TRUE(wait_for([&] { return q().size() == 3; }));
+    ASSERT_TRUE(wait_until([&] { return q().size() == 3; }));
 
     for (uint16_t i = 0; i < 3; ++i)
     {
@@ -325,7 +314,7 @@ TEST_F(MediaProtocol, UnmapDropsWaitingMessagesAndKeepsTheOneInFlight)
 {
     map();
     EXPECT_EQ(0, deliver(status_answer(1, 0, 200)));
-    ASSERT_TRUE(wait_for([&] { return q().size() == 200; }));
+    ASSERT_TRUE(wait_until([&] { return q().size() == 200; }));
     const bytes in_flight = head_body();
 
     m_proto->unmap();
@@ -356,7 +345,7 @@ TEST_F(MediaProtocol, ProgressBySectorsAndByIdleTime)
     EXPECT_EQ(30000u, m_proto->sectors_requested());  // complete: no more changes
 
     m_proto->unmap();
-    ASSERT_TRUE(wait_for([&] { return q().size() > 0; }));
+    ASSERT_TRUE(wait_until([&] { return q().size() > 0; }));
     drain_and_free(q());
 
     // Idle: 5 s after the last read wish, not before.

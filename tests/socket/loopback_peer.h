@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/wait_until.h"
 #include "tools/socket/c_tcp_sock/c_tcp_sock.h"
 
 class LoopbackPeer
@@ -125,18 +126,6 @@ private:
     int m_client = -1;
     uint16_t m_port = 0;
 };
-
-// Polls cond every 5 ms until it holds or timeout_ms passes.
-inline bool wait_until(const std::function<bool()>& cond, int timeout_ms = 5000)
-{
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (!cond()) {
-        if (std::chrono::steady_clock::now() >= end)
-            return cond();
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
 
 // Connects s to the peer through the client's own connect path and lets the
 // peer accept it; false when either side fails.
