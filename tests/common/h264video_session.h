@@ -43,6 +43,15 @@ inline void pump_for(int ms)
     pump_until([] { return false; }, ms);
 }
 
+// Shows the window with a display area of width x height beside the tool bar
+// and lets the resize settle.
+inline void show_with_area(H264Video& w, int width, int height)
+{
+    w.show();
+    w.resize(w.ui.toolBar->width() + width, height);
+    pump_for(50);
+}
+
 // Closes every message box that opens while it lives (also inside a modal
 // loop of a constructor) and remembers their texts.
 class message_box_closer

@@ -101,9 +101,7 @@ TEST(KmChannel, AbsoluteReportForTheCentreOfA1080pPicture)
     LogCapture log;
     H264VideoSession s(1);
     H264Video& w = *s.window;
-    w.show();
-    w.resize(w.ui.toolBar->width() + 1024, 768);
-    pump_for(50);
+    show_with_area(w, 1024, 768);
     ASSERT_EQ(w.displayArea(), QSize(1024, 768));
 
     // A 1920 x 1080 picture shown at 1024 x 576 from (0, 96).

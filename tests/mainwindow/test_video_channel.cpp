@@ -82,9 +82,7 @@ TEST(VideoChannel, PicturesInClearAndEncipheredReachTheLabel)
     LogCapture log;
     H264VideoSession s(1);
     H264Video& w = *s.window;
-    w.show();
-    w.resize(w.ui.toolBar->width() + 1024, 768);
-    pump_for(50);
+    show_with_area(w, 1024, 768);
     std::vector<uint8_t> ignored;
     ASSERT_TRUE(H264VideoSession::read_frame(s.video, ignored));
 
