@@ -34,6 +34,9 @@ void H264Video::setupKeyMenu()
     m_keyFile->load(m_sysKeyMap);
 
     m_sysKeyConfig = std::make_shared<sysKeyConfig>();
+    // A window of its own, but closing the main window must still end the
+    // program while it is open.
+    m_sysKeyConfig->setAttribute(Qt::WA_QuitOnClose, false);
     connect(m_sysKeyConfig.get(), &sysKeyConfig::updateSysKeyMap, this, &H264Video::on_updateSyskey);
 
     QMenu* menu = new QMenu(this);

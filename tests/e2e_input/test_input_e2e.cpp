@@ -58,7 +58,7 @@ int indicators(Display* dpy)
 
 class InputE2E : public ::testing::Test
 {
-protected:
+public:
     void SetUp() override
     {
         ASSERT_TRUE(dir.isValid());
@@ -298,23 +298,29 @@ TEST_F(InputE2E, LockKeyHoldsTheDeviceLedsOffThenTheyReachTheXServer)
     EXPECT_TRUE(wait_for([&] { return indicators(x.dpy()) == 0; }, 3000));
 }
 
-TEST_F(InputE2E, CtrlAltDelFromTheKeyMenu)
+// Opens the key menu with one click on its tool button (found by its icon).
+void open_key_menu(InputE2E& t)
 {
-    ASSERT_NO_FATAL_FAILURE(start("1"));
-    const QRect g = x.geometry(win);
+    const QRect g = t.x.geometry(t.win);
     const QRect strip(g.left(), g.top(), g.width() - k_area_w, g.height());
-    QImage shot = x.screenshot();
+    const QImage shot = t.x.screenshot();
     const QRgb background = shot.pixel(strip.left() + 1, strip.bottom() - 1);
     const icon_hit button = find_icon(shot, strip, QImage(QStringLiteral(KVM_SOURCE_DIR "/resources/images/win.png")),
                                       background);
     ASSERT_LT(button.err, 6.0) << "the key menu button is not on the tool bar";
+    const size_t windows = t.x.find_windows("", true).size();
+    ASSERT_TRUE(t.move_to(button.centre()));
+    ASSERT_TRUE(t.xdotool({QStringLiteral("click"), QStringLiteral("1")}));
+    ASSERT_TRUE(wait_for([&] { return t.x.find_windows("", true).size() > windows; }, 5000)) << "no menu opened";
+}
+
+TEST_F(InputE2E, CtrlAltDelFromTheKeyMenu)
+{
+    ASSERT_NO_FATAL_FAILURE(start("1"));
 
     // The menu opens at once; its second entry is Ctrl+Alt+Del.
     const size_t before = km_received("keyboard").size();
-    const size_t windows = x.find_windows("", true).size();
-    ASSERT_TRUE(move_to(button.centre()));
-    ASSERT_TRUE(xdotool({QStringLiteral("click"), QStringLiteral("1")}));
-    ASSERT_TRUE(wait_for([&] { return x.find_windows("", true).size() > windows; }, 5000)) << "no menu opened";
+    ASSERT_NO_FATAL_FAILURE(open_key_menu(*this));
     ASSERT_TRUE(xdotool({QStringLiteral("key"), QStringLiteral("Down"), QStringLiteral("Down"), QStringLiteral("Return")}));
     ASSERT_TRUE(wait_for([&] { return km_received("keyboard").size() >= before + 2; }, 10000));
 
@@ -331,4 +337,15 @@ TEST_F(InputE2E, CtrlAltDelFromTheKeyMenu)
     EXPECT_EQ(withKeys[0], QStringLiteral("0305004c0000000000"));
     EXPECT_EQ(sent.back(), QStringLiteral("030000000000000000"));
     EXPECT_TRUE(status().value(QStringLiteral("typed")).toString().contains(QStringLiteral("Ctrl+Alt+Delete")));
+}
+
+TEST_F(InputE2E, ClosingTheWindowEndsTheViewerWhileTheKeyDialogIsOpen)
+{
+    ASSERT_NO_FATAL_FAILURE(start("1"));
+    ASSERT_NO_FATAL_FAILURE(open_key_menu(*this));
+    ASSERT_TRUE(xdotool({QStringLiteral("key"), QStringLiteral("Up"), QStringLiteral("Return")}));
+    ASSERT_NE(x.wait_window("Shotcut Setting", false, 10000), 0u) << "the key setting dialog did not open";
+
+    x.request_close(win);
+    EXPECT_EQ(viewer.wait_exit(15000), 0);
 }
