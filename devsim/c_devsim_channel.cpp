@@ -31,6 +31,7 @@ void c_devsim_channel::stop()
     drop();
     if (m_thread.joinable())
         m_thread.join();
+    join_fault();
     m_listener.close();
 }
 
@@ -63,6 +64,40 @@ bool c_devsim_channel::send(const std::vector<uint8_t>& frame)
     return c && c->send(frame);
 }
 
+bool c_devsim_channel::inject(const std::vector<uint8_t>& bytes, c_devsim_conn::after_inject after)
+{
+    std::shared_ptr<c_devsim_conn> c;
+    {
+        std::lock_guard<std::mutex> lk(m_connLock);
+        c = m_conn;
+    }
+    return c && c->is_open() && c->inject(bytes, after);
+}
+
+bool c_devsim_channel::run_fault(std::function<void()> work)
+{
+    if (!connected())
+        return false;
+    std::lock_guard<std::mutex> lk(m_faultLock);
+    if (m_faultRunning)
+        return false;
+    if (m_faultThread.joinable())
+        m_faultThread.join();
+    m_faultRunning = true;
+    m_faultThread = std::thread([this, work = std::move(work)] {
+        work();
+        m_faultRunning = false;
+    });
+    return true;
+}
+
+void c_devsim_channel::join_fault()
+{
+    std::lock_guard<std::mutex> lk(m_faultLock);
+    if (m_faultThread.joinable())
+        m_faultThread.join();
+}
+
 void c_devsim_channel::protocol_error(const char* what)
 {
     if (m_error.empty())
@@ -90,6 +125,7 @@ void c_devsim_channel::run()
         serve(conn);
 
         conn->close();
+        join_fault();  // its injections fail now that the connection is closed
         on_disconnect();
         {
             std::lock_guard<std::mutex> lk(m_connLock);

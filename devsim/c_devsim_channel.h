@@ -5,6 +5,7 @@
 // connection is dropped for bad input or by command) it waits for the next.
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -41,6 +42,14 @@ public:
     // Connections served so far.
     int connections() const { return m_connections.load(); }
 
+    // Fault injection on the current connection (see c_devsim_conn::inject);
+    // false when there is none or nothing could be sent.
+    bool inject(const std::vector<uint8_t>& bytes, c_devsim_conn::after_inject after);
+    // Runs work on a thread of the channel (one at a time); it ends with the
+    // connection, since injections then fail. False while one still runs or
+    // without a connection.
+    bool run_fault(std::function<void()> work);
+
 protected:
     // Called on the channel thread.
     virtual void on_connect() {}
@@ -59,6 +68,7 @@ protected:
 private:
     void run();
     void serve(const std::shared_ptr<c_devsim_conn>& conn);
+    void join_fault();
 
     const char* m_name;
     c_devsim_listener m_listener;
@@ -68,4 +78,7 @@ private:
     mutable std::mutex m_connLock;
     std::shared_ptr<c_devsim_conn> m_conn;
     std::string m_error;  // set by protocol_error() for the current connection
+    std::mutex m_faultLock;
+    std::thread m_faultThread;
+    std::atomic<bool> m_faultRunning{false};
 };

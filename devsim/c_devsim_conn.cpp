@@ -38,7 +38,40 @@ bool c_devsim_conn::send(const std::vector<uint8_t>& frame)
     if (frame.empty())
         return false;
     std::lock_guard<std::mutex> lk(m_sendLock);
+    if (m_mute)
+        return false;
     return m_sock->tcp_send(frame.data(), int(frame.size())) == 1;
+}
+
+bool c_devsim_conn::inject(const std::vector<uint8_t>& bytes, after_inject after)
+{
+    std::lock_guard<std::mutex> lk(m_sendLock);
+    const bool sent = bytes.empty() || m_sock->tcp_send(bytes.data(), int(bytes.size())) == 1;
+    switch (after) {
+    case after_inject::keep:
+        break;
+    case after_inject::mute:
+        m_mute = true;
+        break;
+    case after_inject::close:
+        m_sock->close();
+        break;
+    case after_inject::reset: {
+        // Linger 0 and a disconnect abort the connection with RST; a plain
+        // close() would shut it down with FIN first.
+        const int fd = m_sock->get_handle();
+        if (fd >= 0) {
+            const linger l{1, 0};
+            setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+            sockaddr unspec{};
+            unspec.sa_family = AF_UNSPEC;
+            ::connect(fd, &unspec, sizeof unspec);
+        }
+        m_sock->close();
+        break;
+    }
+    }
+    return sent;
 }
 
 void c_devsim_conn::close()

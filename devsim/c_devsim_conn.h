@@ -23,8 +23,25 @@ public:
     c_devsim_conn(int fd, const std::atomic<bool>* stop_flag);
     ~c_devsim_conn() override;
 
-    // Sends one whole frame; false when the connection is closed or the send failed.
+    // Sends one whole frame; false when the connection is closed, muted or the send failed.
     bool send(const std::vector<uint8_t>& frame);
+
+    // Fault injection. What follows the injected bytes on this connection.
+    enum class after_inject
+    {
+        keep,   // go on as before
+        mute,   // send nothing more (a device that stalls)
+        close,  // close the connection (FIN)
+        reset   // abort the connection (RST, no FIN)
+    };
+    // Sends bytes as they stand (no framing, possibly a piece of a frame),
+    // then does `after`, all under the send lock so that no frame of another
+    // thread is cut by them or slips in behind a stall. False when nothing
+    // could be sent.
+    bool inject(const std::vector<uint8_t>& bytes, after_inject after);
+    // While muted every send() is dropped (returns false).
+    void set_mute(bool on) { m_mute = on; }
+    bool muted() const { return m_mute.load(); }
 
     // Closes the connection; a blocked read or send returns at once.
     void close();
@@ -46,6 +63,7 @@ private:
     std::shared_ptr<c_tcp_sock> m_sock;
     const std::atomic<bool>* m_stop;
     std::mutex m_sendLock;
+    std::atomic<bool> m_mute{false};
     std::string m_peer;
 
     bool m_between = true;  // before the sync byte of the next frame

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "c_devsim.h"
+#include "c_devsim_faults.h"
 #include "c_devsim_km.h"
 #include "c_devsim_media.h"
 #include "c_devsim_video.h"
@@ -91,10 +92,10 @@ void c_devsim_control::serve(int fd)
 
 QString c_devsim_control::help()
 {
-    return QStringLiteral(
-        "ok commands: privilege 0|1 | giveup | grab V (0 granted) | led BITS (1 Num, 2 Caps, 4 Scroll) | "
-        "read START COUNT | write START FILE | refuse-next-read | close video|km|media|all | "
-        "stall km | unstall km | km-delay MS | status | help | quit");
+    return QStringLiteral("ok commands: privilege 0|1 | giveup | grab V (0 granted) | led BITS (1 Num, 2 Caps, "
+                          "4 Scroll) | read START COUNT | write START FILE | refuse-next-read | "
+                          "close video|km|media|all | stall km | unstall km | km-delay MS | status | help | quit | ") +
+           c_devsim_faults::usage();
 }
 
 QString c_devsim_control::execute(const QString& line)
@@ -182,6 +183,10 @@ QString c_devsim_control::execute(const QString& line)
         m_dev.km().set_answer(cmd == QLatin1String("unstall"));
         return cmd == QLatin1String("stall") ? QStringLiteral("ok km answers nothing")
                                              : QStringLiteral("ok km answers again");
+    }
+    if (cmd == QLatin1String("fault")) {
+        c_devsim_faults faults(m_dev);
+        return faults.command(w.mid(1));
     }
     if (cmd == QLatin1String("km-delay")) {
         if (!num(1, 0, 600000, &a) || w.size() != 2)

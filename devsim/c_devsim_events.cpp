@@ -43,8 +43,18 @@ QString c_devsim_events::hex(const uint8_t* bytes, uint32_t len, uint32_t max)
     return QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(bytes), int(n)).toHex());
 }
 
+bool c_devsim_events::wanted()
+{
+    std::lock_guard<std::mutex> lk(m_mutex);
+    return m_file || m_observer;
+}
+
 void c_devsim_events::message(const char* channel, const uint8_t* body, uint32_t len, const QJsonObject& fields)
 {
+    // Nobody reads the events: a media read would otherwise spend more time
+    // on a hex dump per sector than on the sector.
+    if (!wanted())
+        return;
     QJsonObject o;
     o.insert(QStringLiteral("channel"), QString::fromLatin1(channel));
     o.insert(QStringLiteral("event"), QStringLiteral("recv"));
@@ -68,9 +78,9 @@ void c_devsim_events::note(const char* channel, const char* event, const QJsonOb
 void c_devsim_events::write(QJsonObject obj)
 {
     obj.insert(QStringLiteral("t"), double(QDateTime::currentMSecsSinceEpoch()) / 1000.0);
-    const QByteArray line = QJsonDocument(obj).toJson(QJsonDocument::Compact);
     std::lock_guard<std::mutex> lk(m_mutex);
     if (m_file) {
+        const QByteArray line = QJsonDocument(obj).toJson(QJsonDocument::Compact);
         fwrite(line.constData(), 1, size_t(line.size()), m_file);
         fputc('\n', m_file);
         fflush(m_file);

@@ -43,6 +43,8 @@ public:
     static QString hex(const uint8_t* bytes, uint32_t len, uint32_t max = 0);
 
 private:
+    // Whether a file or an observer takes the events at all.
+    bool wanted();
     void write(QJsonObject obj);
 
     std::mutex m_mutex;

@@ -37,12 +37,19 @@ bool c_devsim_frames::survives_padding_strip(const uint8_t* body, uint32_t len)
 std::vector<uint8_t> c_devsim_frames::video(uint8_t flag, uint32_t picture, uint16_t fragment,
                                             const uint8_t* payload, uint32_t len, const uint8_t* key8)
 {
+    return video_claiming(flag, picture, fragment, payload, len, len, key8);
+}
+
+std::vector<uint8_t> c_devsim_frames::video_claiming(uint8_t flag, uint32_t picture, uint16_t fragment,
+                                                     const uint8_t* payload, uint32_t len, uint32_t claimed,
+                                                     const uint8_t* key8)
+{
     uint8_t head[16] = {};
     head[0] = 6;
     head[1] = flag;
     write_be32(head + 2, picture);
     write_be16(head + 6, fragment);
-    write_be32(head + 8, len);
+    write_be32(head + 8, claimed);
 
     const uint32_t headLen = key8 ? 16 : 12;
     std::vector<uint8_t> out(FRAME_HEADER_LEN + headLen + len);

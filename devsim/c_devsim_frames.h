@@ -26,4 +26,9 @@ public:
     // carry the picture number (u32) and the fragment index (u16).
     static std::vector<uint8_t> video(uint8_t flag, uint32_t picture, uint16_t fragment, const uint8_t* payload,
                                       uint32_t len, const uint8_t* key8);
+    // The same with any payload length field (faults: a message that claims
+    // more payload than it carries); the frame lengths follow len.
+    static std::vector<uint8_t> video_claiming(uint8_t flag, uint32_t picture, uint16_t fragment,
+                                               const uint8_t* payload, uint32_t len, uint32_t claimed,
+                                               const uint8_t* key8);
 };

@@ -98,6 +98,17 @@ bool c_devsim_media::queue_write(uint32_t start, const QString& file, QString* e
     return true;
 }
 
+void c_devsim_media::hostile_wish(int kind, uint32_t start, uint32_t count)
+{
+    std::lock_guard<std::mutex> lk(m_lock);
+    m_hostile = wish();
+    m_hostile.kind = kind;
+    m_hostile.start = start;
+    m_hostile.count = count;
+    m_hostilePending = true;
+    m_hostileAnswers.assign(count, 0);
+}
+
 void c_devsim_media::on_disconnect()
 {
     std::lock_guard<std::mutex> lk(m_lock);
@@ -272,7 +283,19 @@ bool c_devsim_media::on_frame(const uint8_t* header, uint8_t* body, uint32_t len
     }
     case 8: {
         f.insert(QStringLiteral("name"), QStringLiteral("status"));
-        reply = next_wish();
+        if (m_hostilePending) {
+            uint8_t b[8] = {8, uint8_t(m_hostile.kind), 0, 0, 0, 0, 0, 0};
+            write_be32(b + 2, m_hostile.start);
+            write_be16(b + 6, uint16_t(m_hostile.count));
+            reply = c_devsim_frames::clear(b, 8);
+            m_hostilePending = false;
+            f.insert(QStringLiteral("hostile"), true);
+            m_dev.log("media: hostile %s wish of %u sectors from %u", m_hostile.kind == 1 ? "read" : "write",
+                      m_hostile.count, m_hostile.start);
+        } else {
+            m_hostile = wish();  // the viewer has moved on
+            reply = next_wish();
+        }
         f.insert(QStringLiteral("wish"), int(reply[FRAME_HEADER_LEN + 1]));
         f.insert(QStringLiteral("start"), qint64(read_be32(reply.data() + FRAME_HEADER_LEN + 2)));
         f.insert(QStringLiteral("count"), int(read_be16(reply.data() + FRAME_HEADER_LEN + 6)));
@@ -321,6 +344,21 @@ bool c_devsim_media::on_frame(const uint8_t* header, uint8_t* body, uint32_t len
         const uint16_t offset = read_be16(body + 2);
         f.insert(QStringLiteral("name"), QStringLiteral("write-request"));
         f.insert(QStringLiteral("offset"), int(offset));
+        if (m_hostile.kind == 2 && !m_hostilePending && offset < m_hostile.count) {
+            f.insert(QStringLiteral("hostile"), true);
+            if (m_hostileAnswers[offset]++ >= 2) {
+                reply = c_devsim_frames::clear({0x0B, 1});
+                break;
+            }
+            std::vector<uint8_t> b(8 + k_sector, uint8_t(0xE0 | (offset & 0x0F)));
+            b[0] = 0x0A;
+            b[1] = 1;
+            write_be32(b.data() + 2, m_hostile.start);
+            write_be16(b.data() + 6, offset);
+            f.insert(QStringLiteral("sector"), qint64(uint64_t(m_hostile.start) + offset));
+            reply = c_devsim_frames::clear(b.data(), uint32_t(b.size()));
+            break;
+        }
         if (m_wish.kind != 2 || offset >= m_wish.count) {
             // Not asked for: a message of no meaning to the viewer still
             // acknowledges the request, so it is not sent again and again.

@@ -30,6 +30,14 @@ public:
     // The next read-data message is answered with result 1 (refused).
     void refuse_next_read() { m_refuseNext = true; }
 
+    // Fault: the next status request is answered with this wish (1 read,
+    // 2 write) instead of the next real one, which follows at the status
+    // request after. The device does not wait for a hostile wish. The write-data
+    // requests of a hostile write wish are answered with data for its start
+    // sector; an offset asked for a third time (the viewer refused the data
+    // twice) is only acknowledged, with a message that carries no data.
+    void hostile_wish(int kind, uint32_t start, uint32_t count);
+
     struct status_t
     {
         bool mapped = false;
@@ -84,4 +92,7 @@ private:
     uint64_t m_written = 0;
     bool m_wholeDone = false;
     std::atomic<bool> m_refuseNext{false};
+    wish m_hostile;              // kind 0: none
+    bool m_hostilePending = false;  // not yet given to the viewer
+    std::vector<uint8_t> m_hostileAnswers;  // write: data answers per offset
 };
