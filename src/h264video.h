@@ -7,7 +7,8 @@
 //   h264video_video.cpp      video channel and the decoding glue
 //   h264video_view.cpp       rendering, no-signal picture, full screen, optimum size,
 //                            window size file, cursor, mouse mapping and alignment
-//   h264video_input.cpp      event filter (keyboard, mouse, focus, close), mouse sampling, LED state
+//   h264video_input.cpp      event filter (keyboard, mouse, focus, close), mouse sampling and its
+//                            settings dialog, LED state
 //   h264video_privilege.cpp  control privilege: hand-off from the KM receive thread, grab icon
 //   h264video_keymenu.cpp    key file, key setting dialog and the tool bar's key menu
 //   h264video_form.{h,cpp}   the generated-form part: widgets and tool bar actions

@@ -318,11 +318,6 @@ void H264Video::HandleKMData(const void* sender, const unsigned char* data, unsi
 
 // ------------------------------------------------------ slots of other roles
 
-void H264Video::on_slot_show_video_seting()
-{
-    // Opens the video settings dialog (video settings).
-}
-
 void H264Video::on_slot_u_setting_show()
 {
     // Application-modal by its form: the window waits while it is open.

@@ -1,6 +1,8 @@
 // Input capture: the event filter installed on the window and on the video
 // label, the mouse sampling timer and the device's lock LED state.
 #include <QApplication>
+#include <QCoreApplication>
+#include <QDir>
 #include <QCursor>
 #include <QEvent>
 #include <QKeyEvent>
@@ -17,6 +19,8 @@
 #include "tools/key_mouse/c_key_translator.h"
 #include "tools/key_mouse/c_mouse_translator.h"
 #include "tools/key_mouse/km_messages.h"
+#include "ui/c_config_file.h"
+#include "ui/c_ui_video_setting_dlg.h"
 #include "ui/mouse_rate.h"
 
 namespace {
@@ -242,6 +246,14 @@ void H264Video::onSampleTimer()
         m_restartSampleTimer = 0;
         startSampleTimer();
     }
+}
+
+void H264Video::on_slot_show_video_seting()
+{
+    // Modal; the rate chosen there takes effect at the sampling timer's next tick.
+    c_config_file config(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("config.xml")));
+    c_ui_video_setting_dlg::showAndSave(this, &m_videoSendQueue, config);
+    m_restartSampleTimer = 1;
 }
 
 // ------------------------------------------------------------ lock LEDs

@@ -7,12 +7,14 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QTest>
+#include <QTimer>
 #include <QWheelEvent>
 
 #include "common/devsim_window.h"
 #include "common/h264video_input_peer.h"
 #include "common/log_capture.h"
 #include "tools/key_mouse/km_messages.h"
+#include "ui/c_ui_video_setting_dlg.h"
 #include "ui/mouse_rate.h"
 
 namespace {
@@ -337,6 +339,7 @@ TEST(InputCapture, AbsoluteButtonsKeepOrClearTheStateAndTheWheelIsOneStep)
 
 TEST(InputCapture, SamplingIntervalFollowsMouseRateWithOneTimerOnly)
 {
+    LogCapture log;
     devsim_window d(1);
     ASSERT_TRUE(d.started);
     H264Video& w = *d.window;
@@ -352,11 +355,25 @@ TEST(InputCapture, SamplingIntervalFollowsMouseRateWithOneTimerOnly)
     ASSERT_TRUE(pump_until([&] { return !H264VideoInputPeer::privRequestPending(w); }));
     EXPECT_EQ(H264VideoInputPeer::timersWithInterval(w, 333), 1);
 
-    // After the settings dialog the next tick restarts it at the new rate.
+    // The video settings dialog from the tool bar: rate 10 chosen on its slider;
+    // the first tick after it closed restarts sampling at 100 ms.
+    QTimer::singleShot(50, [] {
+        auto* dlg = qobject_cast<c_ui_video_setting_dlg*>(QApplication::activeModalWidget());
+        if (!dlg)
+            return;
+        dlg->ui.hSlider->setValue(10);
+        dlg->close();
+    });
+    w.ui.actionVideo_Config->trigger();  // returns when the dialog has closed
+    EXPECT_EQ(mouseRate, 10);
+    EXPECT_TRUE(log.contains("mouse sample interval:100"));
+    ASSERT_TRUE(pump_until([&] { return H264VideoInputPeer::sampleIntervalMs(w) == 100; }, 2000));
+    EXPECT_EQ(H264VideoInputPeer::timersWithInterval(w, 333), 0);
+
+    // The same at the upper end of what the rate can be.
     mouseRate = 1000;
     H264VideoInputPeer::restartSampleTimerAtNextTick(w);
     ASSERT_TRUE(pump_until([&] { return H264VideoInputPeer::sampleIntervalMs(w) == 1; }, 2000));
-    EXPECT_EQ(H264VideoInputPeer::timersWithInterval(w, 333), 0);
 
     // A rate that is not positive keeps the default 20 ms.
     mouseRate = 0;
