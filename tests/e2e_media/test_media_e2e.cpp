@@ -19,6 +19,8 @@
 #include "common/devsim_process.h"
 #include "common/fat_image.h"
 #include "common/screen_match.h"
+#include "common/viewer_ui.h"
+#include "common/wait_until.h"
 #include "common/x11_display.h"
 
 namespace {
@@ -27,21 +29,7 @@ using clock_type = std::chrono::steady_clock;
 
 const int k_image_kib = 16 * 1024;
 const uint32_t k_image_sectors = k_image_kib * 2;
-const char* const k_dialog_title = "Virtual Media Setting";
-const char* const k_file_dialog_title = "Disk image";
-
-// Polls cond every 50 ms until it holds or timeout_ms have passed.
-bool wait_until(const std::function<bool()>& cond, int timeout_ms)
-{
-    const auto end = clock_type::now() + std::chrono::milliseconds(timeout_ms);
-    for (;;) {
-        if (cond())
-            return true;
-        if (clock_type::now() >= end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-}
+const char* const k_dialog_title = viewer_ui::k_media_dialog_title;
 
 QString str(const QJsonObject& o, const char* key)
 {
@@ -110,92 +98,12 @@ protected:
 
     std::vector<QJsonObject> events() const { return read_devsim_events(events_file); }
 
-    // One xdotool call on the test's display, bounded.
-    bool xdo(const QStringList& args)
-    {
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("DISPLAY"), QString::fromStdString(x.name()));
-        p.setProcessEnvironment(env);
-        p.start(QStringLiteral("xdotool"), args);
-        if (!p.waitForStarted(5000))
-            return false;
-        if (!p.waitForFinished(10000)) {
-            p.kill();
-            p.waitForFinished(5000);
-            return false;
-        }
-        return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-    }
-
-    // Gives a window the keyboard, as a window manager would on activation.
-    bool focus(Window w) { return xdo({QStringLiteral("windowfocus"), QStringLiteral("--sync"), QString::number(w)}); }
-
-    bool keys(Window w, const QStringList& names)
-    {
-        return focus(w) && xdo(QStringList{QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("60")} + names);
-    }
-
     // Starts the viewer and waits for its main window.
     Window start_viewer()
     {
         if (!viewer.start(viewer_exe, dev.launch, QString::fromStdString(x.name())))
             return 0;
         return x.wait_window("Orvane V2.1", true, 20000);
-    }
-
-    // The tool bar's media action, found on screen by its icon.
-    Window open_media_dialog(Window main)
-    {
-        const QImage icon(QStringLiteral(KVM_SOURCE_DIR "/resources/images/uvset.png"));
-        icon_hit hit;
-        wait_until(
-            [&] {
-                const QImage shot = x.screenshot();
-                const QRect g = x.geometry(main);
-                const QRgb bar = shot.pixel(g.left() + 1, g.bottom() - 1);
-                hit = find_icon(shot, QRect(g.left(), g.top(), 64, g.height()), icon, bar);
-                return hit.err < 4.0;
-            },
-            10000);
-        if (hit.err >= 4.0)
-            return 0;
-        const QPoint c = hit.centre();
-        xdo({QStringLiteral("mousemove"), QString::number(c.x()), QString::number(c.y()), QStringLiteral("click"),
-             QStringLiteral("1")});
-        return x.wait_window(k_dialog_title, false, 10000);
-    }
-
-    // The drive list's last entry opens the file dialog; the path is typed into it.
-    bool choose_image(Window dialog, const QString& file)
-    {
-        const size_t windows = x.find_windows("", true).size();
-        // Focus starts on the line edit; the drive list is next. Its list pops
-        // up on Space as one more top-level window; End goes to the last entry.
-        if (!keys(dialog, {QStringLiteral("Tab"), QStringLiteral("space")}) ||
-            !wait_until([&] { return x.find_windows("", true).size() > windows; }, 10000))
-            return false;
-        if (!xdo({QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("60"), QStringLiteral("End"),
-                  QStringLiteral("Return")}))
-            return false;
-        const Window fd = x.wait_window(k_file_dialog_title, false, 10000);
-        if (!fd || !focus(fd) || !xdo({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("20"), file}) ||
-            !xdo({QStringLiteral("key"), QStringLiteral("Return")}))
-            return false;
-        // Until the file dialog's own pop-ups (its path completer) are gone too,
-        // they take the keys meant for the media dialog.
-        return wait_until([&] { return x.find_windows("", true).size() == windows; }, 10000);
-    }
-
-    // Focus is back on the drive list: the check box and the map button
-    // follow in tab order.
-    bool press_map(Window dialog, bool read_only)
-    {
-        QStringList k{QStringLiteral("Tab")};
-        if (read_only)
-            k << QStringLiteral("space");
-        k << QStringLiteral("Tab") << QStringLiteral("space");
-        return keys(dialog, k);
     }
 
     // Waits for devsim's map event and returns it.
@@ -274,7 +182,7 @@ protected:
     // last media message is the unmap.
     void close_viewer(Window main, Window dialog)
     {
-        ASSERT_TRUE(keys(dialog, {QStringLiteral("Escape")}));
+        ASSERT_TRUE(ui.keys(dialog, {QStringLiteral("Escape")}));
         ASSERT_TRUE(wait_until([&] { return x.find_windows(k_dialog_title).empty(); }, 10000));
         x.request_close(main);
         EXPECT_EQ(viewer.wait_exit(20000), 0) << viewer.error_output().toStdString();
@@ -296,6 +204,7 @@ protected:
 
     QTemporaryDir dir;
     x11_display x;
+    viewer_ui ui{x, QStringLiteral(KVM_SOURCE_DIR)};
     devsim_process dev;
     viewer_process viewer;
     QString viewer_exe, image, pristine, device_copy, events_file;
@@ -325,14 +234,14 @@ TEST_F(MediaE2E, KmFirstThenMapImageReadWholeAndWriteNewFile)
     EXPECT_TRUE(fields(km[0]).value(QLatin1String("accepted")).toBool());
     EXPECT_EQ(str(fields(km[1]), "name"), QStringLiteral("privilege-request"));
 
-    const Window dialog = open_media_dialog(main);
+    const Window dialog = ui.open_media_dialog(main);
     ASSERT_NE(dialog, 0u) << "the media dialog did not open";
     EXPECT_EQ(x.geometry(dialog).size(), QSize(284, 152));
 
     // The first sector the viewer sends is refused once: it comes again.
     ASSERT_TRUE(dev.command(QStringLiteral("refuse-next-read")).startsWith(QStringLiteral("ok")));
-    ASSERT_TRUE(choose_image(dialog, image));
-    ASSERT_TRUE(press_map(dialog, false));
+    ASSERT_TRUE(ui.choose_image(dialog, image));
+    ASSERT_TRUE(ui.press_map(dialog, false));
 
     const QJsonObject map = wait_map();
     ASSERT_FALSE(map.isEmpty()) << "devsim saw no map";
@@ -378,11 +287,11 @@ TEST_F(MediaE2E, ReadOnlyMapKeepsTheImage)
     start_devsim();
     const Window main = start_viewer();
     ASSERT_NE(main, 0u) << viewer.error_output().toStdString();
-    const Window dialog = open_media_dialog(main);
+    const Window dialog = ui.open_media_dialog(main);
     ASSERT_NE(dialog, 0u) << "the media dialog did not open";
 
-    ASSERT_TRUE(choose_image(dialog, image));
-    ASSERT_TRUE(press_map(dialog, true));
+    ASSERT_TRUE(ui.choose_image(dialog, image));
+    ASSERT_TRUE(ui.press_map(dialog, true));
     const QJsonObject map = wait_map();
     ASSERT_FALSE(map.isEmpty()) << "devsim saw no map";
     EXPECT_EQ(map.value(QLatin1String("flags")).toInt(), 0x81);
