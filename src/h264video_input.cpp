@@ -1,15 +1,15 @@
 // Input capture: the event filter installed on the window and on the video
-// label, the mouse sampling timer and the device's lock LED state.
+// label, the mouse sampling timer with its settings dialog, and the device's
+// lock LED state.
 #include <QApplication>
 #include <QCoreApplication>
-#include <QDir>
 #include <QCursor>
+#include <QDir>
 #include <QEvent>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
-#include <QTimerEvent>
 #include <QWheelEvent>
-#include <QGuiApplication>
 #include <algorithm>
 #include <cstring>
 
