@@ -124,8 +124,8 @@ TEST(TcpSock, ConnectWithoutListenerLogsTheConnectErrorLines)
 
 TEST(TcpSock, AddressThatIsNotDottedFailsAtConnect)
 {
-    // The parser gives the all-ones address; the kernel refuses a TCP connect
-    // to it locally, so no packet leaves the machine.
+    // The parser gives the all-ones address; the socket refuses to aim a
+    // connection at it, with the usual connect error lines.
     LogCapture log;
     c_tcp_sock s;
     s.startup();
@@ -134,6 +134,7 @@ TEST(TcpSock, AddressThatIsNotDottedFailsAtConnect)
     EXPECT_EQ(s.create_sock(nullptr, 0, 2000), -1);
     EXPECT_TRUE(log.contains("connect error:"));
     EXPECT_TRUE(log.contains("c_tcp_sock::create_sock 3"));
+    EXPECT_EQ(s.runtime_error(), EADDRNOTAVAIL);
 }
 
 TEST(TcpSock, ConnectTimesOutWhenTheListenerQueueIsFull)

@@ -130,8 +130,15 @@ int c_tcp_sock::create_sock(const char* local_ip, uint16_t local_port, int timeo
     // socket is blocking again once connected.
     const int flags = fcntl(fd, F_GETFL, 0);
     fcntl(fd, F_SETFL, flags | O_NONBLOCK);
-    int ret = ::connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote);
+    // Unparsable address text leaves the all-ones (broadcast) address: never
+    // aim a connection there, fail it as the connect would.
+    int ret = -1;
+    if (m_remote_addr == INADDR_NONE)
+        errno = EADDRNOTAVAIL;
+    else
+        ret = ::connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote);
     if (ret != 0 && errno != EINPROGRESS) {
+        m_runtime_error = errno;
         LOG_ERROR("connect error:%d", ret);
         log_connect_error_text("c_tcp_sock::create_sock 3");
         m_sock.store(-1);
