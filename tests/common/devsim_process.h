@@ -9,6 +9,15 @@
 #include <QStringList>
 #include <chrono>
 
+#include <signal.h>
+#include <sys/prctl.h>
+
+// Children of a test end with it, even when the test dies.
+inline void end_with_the_test(QProcess& p)
+{
+    p.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGKILL); });
+}
+
 // devsim: the first output line is the viewer's launch string.
 class devsim_process
 {
@@ -18,6 +27,7 @@ public:
     bool start(const QString& program, const QStringList& args, const QString& dir)
     {
         proc.setWorkingDirectory(dir);
+        end_with_the_test(proc);
         proc.setProgram(program);
         proc.setArguments(args);
         proc.setProcessChannelMode(QProcess::SeparateChannels);
@@ -95,6 +105,7 @@ public:
         env.insert(QStringLiteral("DISPLAY"), display);
         env.remove(QStringLiteral("QT_QPA_PLATFORM"));
         proc.setProcessEnvironment(env);
+        end_with_the_test(proc);
         proc.setProgram(program);
         proc.setArguments({launch});
         proc.start();

@@ -9,6 +9,7 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -28,6 +29,10 @@ public:
     // Starts Xvfb with one screen of width x height x 24.
     x11_display(int width = 1600, int height = 1000)
     {
+        // Windows come and go while a test looks at them (a pop-up closing
+        // between the listing and the question about it); Xlib's default
+        // handler would end the whole test program for that.
+        XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
         for (int n = 70; n < 130 && !m_dpy; ++n) {
             const std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
             const std::string sock = "/tmp/.X11-unix/X" + std::to_string(n);
@@ -38,6 +43,8 @@ public:
             const std::string geometry = std::to_string(width) + "x" + std::to_string(height) + "x24";
             m_pid = fork();
             if (m_pid == 0) {
+                // The server goes with the test, even when the test dies.
+                prctl(PR_SET_PDEATHSIG, SIGTERM);
                 execlp("Xvfb", "Xvfb", m_name.c_str(), "-screen", "0", geometry.c_str(), "-nolisten", "tcp",
                        "-noreset", static_cast<char*>(nullptr));
                 _exit(127);
