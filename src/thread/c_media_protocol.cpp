@@ -348,6 +348,8 @@ unsigned char c_media_protocol::on_net_msg(const void* /*sender*/, const unsigne
     case MSG_WRITE_DATA:
         return on_write_data(body);
     default:
+        // It still acknowledges the message in flight, like any other.
+        LOG_DEBUG("media message type 0x%02x of %u bytes ignored", type, body_len);
         return RESULT_OK;
     }
 }
@@ -362,8 +364,9 @@ unsigned char c_media_protocol::on_status_answer(const unsigned char* body)
     {
         LOG_INFO("ask ack= I want to read:%u from %u", count, start);
         {
+            // The progress counts what the device asked for, served or not.
             std::lock_guard<std::mutex> guard(m_state_lock);
-            if (m_read_thread)
+            if (m_read_thread && (!m_mapped || wish_fits_disk(start, count)))
                 m_read_thread->enqueue_read(start, count);
         }
         note_read_wish(count);
@@ -372,7 +375,7 @@ unsigned char c_media_protocol::on_status_answer(const unsigned char* body)
     {
         LOG_INFO("xxx ask ack write,start=%u,count=%u", start, count);
         std::lock_guard<std::mutex> guard(m_state_lock);
-        if (!m_mapped)
+        if (!m_mapped || !wish_fits_disk(start, count))
             return RESULT_OK;
         for (uint32_t offset = 0; offset < count; ++offset)
         {
@@ -386,6 +389,21 @@ unsigned char c_media_protocol::on_status_answer(const unsigned char* body)
         m_poll_armed = true;
     }
     return RESULT_OK;
+}
+
+bool c_media_protocol::wish_fits_disk(uint32_t start, uint32_t count)
+{
+    // A wish the disk cannot serve would get no answer at all (nothing is
+    // read or fetched), and the device waits for one that never comes while
+    // nothing asks it again: the whole virtual disk would stand still. The
+    // device is asked again after the poll's pause instead.
+    const uint32_t sectors = m_disk ? m_disk->sector_count() : 0;
+    if (count > 0 && uint64_t(start) + count <= sectors)
+        return true;
+    LOG_ERROR("wish of %u sectors from %u not served: the disk has %u sectors; status asked again later", count, start,
+              sectors);
+    m_poll_armed = true;
+    return false;
 }
 
 unsigned char c_media_protocol::on_read_data_answer(const unsigned char* body)

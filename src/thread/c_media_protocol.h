@@ -115,6 +115,9 @@ public:
 
 private:
     unsigned char on_status_answer(const unsigned char* body);
+    // With m_state_lock held: whether a read or write wish lies on the mapped
+    // disk; if not, it is logged and the status poll armed.
+    bool wish_fits_disk(uint32_t start, uint32_t count);
     unsigned char on_read_data_answer(const unsigned char* body);
     unsigned char on_write_data(const unsigned char* body);
     bool head_is_last_of_batch();

@@ -271,6 +271,42 @@ TEST_F(MediaProtocol, ReadWishGoesToTheReadThreadAndAcksDriveTheCycle)
     EXPECT_EQ((bytes{0x08, 0x01, 0x00}), pop_body());
 }
 
+TEST_F(MediaProtocol, WishesTheDiskCannotServeAreLoggedAndTheStatusAskedAgain)
+{
+    // Served, nothing would come back for them and the device would wait for
+    // ever: beyond the end, at sector 0xFFFFFFFF, reaching past 32 bits, or
+    // of no sectors at all.
+    LogCapture log;
+    map();
+    struct
+    {
+        uint8_t wish;
+        uint32_t start;
+        uint16_t count;
+    } cases[] = {{1, kSectors - 2, 16}, {1, 0xFFFFFFF0u, 0xFFFF}, {1, 10, 0},
+                 {2, 0xFFFFFFFFu, 1},   {2, 0xFFFFFFFEu, 3},      {2, kSectors - 1, 2}, {2, 10, 0}};
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(std::to_string(c.wish) + " " + std::to_string(c.start) + " " + std::to_string(c.count));
+        log.clear();
+        EXPECT_EQ(0, deliver(status_answer(c.wish, c.start, c.count)));
+        EXPECT_TRUE(log.contains("not served: the disk has 256 sectors"));
+        EXPECT_TRUE(m_proto->poll_armed());
+        // Nothing is read or fetched; after the poll's pause the status is asked again.
+        EXPECT_FALSE(wait_until([&] { return q().size() > 0; }, 100));
+        for (int i = 0; i <= c_media_protocol::POLL_TICK_LIMIT; ++i)
+            m_proto->poll_tick();
+        ASSERT_EQ(1, q().size());
+        EXPECT_EQ((bytes{0x08, 0x01, 0x00}), pop_body());
+    }
+    for (uint32_t s : {0u, kSectors - 1})
+        EXPECT_EQ(original_sector(s), file_sector(s));
+
+    // The last sectors themselves are served.
+    EXPECT_EQ(0, deliver(status_answer(1, kSectors - 2, 2)));
+    EXPECT_TRUE(wait_until([&] { return q().size() == 2; }));
+}
+
 TEST_F(MediaProtocol, NoWishArmsThePollOnlyWhileMapped)
 {
     LogCapture log;
