@@ -18,6 +18,7 @@
 #include <QTemporaryDir>
 
 #include <chrono>
+#include <cstdio>
 #include <memory>
 
 #include "common/devsim_events.h"
@@ -49,6 +50,11 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(m_dir.isValid());
+        // KVM_KEEP_FAULT_DIRS=1 keeps each test's directory (logs, events, images) for a look afterwards.
+        if (qEnvironmentVariableIsSet("KVM_KEEP_FAULT_DIRS")) {
+            m_dir.setAutoRemove(false);
+            std::printf("fault test directory: %s\n", qPrintable(m_dir.path()));
+        }
         ASSERT_TRUE(s_x && s_x->ok()) << "Xvfb did not start";
         ASSERT_FALSE(QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty()) << "xdotool is missing";
         ASSERT_TRUE(viewer_process::install(QStringLiteral(PROBE_PATH), m_dir.path(), &m_viewerExe));
