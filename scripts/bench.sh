@@ -8,8 +8,9 @@
 #   BENCH_ROUNDS=7 bash scripts/bench.sh  # more rounds where a benchmark has rounds
 #   bash scripts/bench.sh render km       # only those whose name contains a word
 #
-# Progress and each benchmark's own notes go to standard error; the table goes
-# to standard output. Needs no display (the GUI runs offscreen) and uses only
+# Progress goes to standard error and the table to standard output; each
+# benchmark's own notes (every round's figures) are kept in $BENCH_LOG_DIR
+# when that is set. Needs no display (the GUI runs offscreen) and uses only
 # 127.0.0.1. Exit status 1 when a benchmark failed to run; goals not met are
 # shown in the table, not in the exit status.
 set -euo pipefail
@@ -47,6 +48,10 @@ for b in "${BENCHES[@]}"; do
     failed=1
   fi
   grep '^BENCH|' "$work/$b.out" >> "$rows" || true
+  if [ -n "${BENCH_LOG_DIR:-}" ]; then
+    mkdir -p "$BENCH_LOG_DIR"
+    cp "$work/$b.out" "$work/$b.err" "$BENCH_LOG_DIR/"
+  fi
 done
 
 cpu=$(lscpu | sed -n 's/^Model name:[[:space:]]*//p' | head -n 1)
