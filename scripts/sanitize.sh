@@ -33,7 +33,7 @@ run_asan() {
   # Leaks inside Qt's and the system's libraries are listed in tests/lsan.supp.
   local rc=0
   (cd "$build" &&
-    ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:strict_string_checks=1:detect_stack_use_after_return=1:check_initialization_order=1" \
+    ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:detect_stack_use_after_return=1:check_initialization_order=1" \
     LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:print_suppressions=0" \
     UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
     ctest --output-on-failure --timeout 600 -j2 "$@") || rc=$?
