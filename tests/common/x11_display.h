@@ -1,13 +1,16 @@
 #pragma once
 // A private X server for end-to-end tests of the real viewer: starts Xvfb on a
-// free display number, and talks to it with Xlib/XTest (find windows by title,
-// geometry, screenshots, pointer clicks, the window manager's close request).
+// free display number of its own choosing, and talks to it with Xlib/XTest
+// (find windows by title, geometry, screenshots, pointer clicks, the window
+// manager's close request).
 // There is no window manager, so windows sit exactly where the program puts
 // them. Link X11 and Xtst.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
+#include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -33,40 +36,43 @@ public:
         // between the listing and the question about it); Xlib's default
         // handler would end the whole test program for that.
         XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
-        for (int n = 70; n < 130 && !m_dpy; ++n) {
-            const std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
-            const std::string sock = "/tmp/.X11-unix/X" + std::to_string(n);
-            struct stat st;
-            if (stat(lock.c_str(), &st) == 0 || stat(sock.c_str(), &st) == 0)
-                continue;
-            m_name = ":" + std::to_string(n);
-            const std::string geometry = std::to_string(width) + "x" + std::to_string(height) + "x24";
-            m_pid = fork();
-            if (m_pid == 0) {
-                // The server goes with the test, even when the test dies.
-                prctl(PR_SET_PDEATHSIG, SIGTERM);
-                execlp("Xvfb", "Xvfb", m_name.c_str(), "-screen", "0", geometry.c_str(), "-nolisten", "tcp",
-                       "-noreset", static_cast<char*>(nullptr));
-                _exit(127);
-            }
-            // Up to 10 s for the server to accept clients; another server taking
-            // the number makes this one exit, and the next number is tried.
-            const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-            while (std::chrono::steady_clock::now() < end) {
-                int status = 0;
-                if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
-                    m_pid = -1;
-                    break;
-                }
-                m_dpy = XOpenDisplay(m_name.c_str());
-                if (m_dpy)
-                    break;
-                std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            }
-            if (!m_dpy && m_pid > 0) {
-                stop_server();
-            }
+        // Xvfb picks a free display number itself and writes it to the pipe
+        // once it accepts clients: two test programs started at the same time
+        // can never end up on one server.
+        int fds[2];
+        if (pipe2(fds, O_CLOEXEC) != 0)
+            return;
+        const std::string geometry = std::to_string(width) + "x" + std::to_string(height) + "x24";
+        m_pid = fork();
+        if (m_pid == 0) {
+            // The server goes with the test, even when the test dies.
+            prctl(PR_SET_PDEATHSIG, SIGTERM);
+            const int w = dup(fds[1]);  // without close-on-exec
+            const std::string fd = std::to_string(w);
+            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", geometry.c_str(), "-nolisten", "tcp",
+                   "-noreset", static_cast<char*>(nullptr));
+            _exit(127);
         }
+        ::close(fds[1]);
+        std::string number;
+        // Up to 10 s for the server to come up.
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (m_pid > 0 && std::chrono::steady_clock::now() < end) {
+            pollfd p{fds[0], POLLIN, 0};
+            if (poll(&p, 1, 100) <= 0)
+                continue;
+            char c;
+            if (::read(fds[0], &c, 1) != 1 || c == '\n')
+                break;
+            number += c;
+        }
+        ::close(fds[0]);
+        if (!number.empty()) {
+            m_name = ":" + number;
+            m_dpy = XOpenDisplay(m_name.c_str());
+        }
+        if (!m_dpy)
+            stop_server();
     }
 
     ~x11_display()
