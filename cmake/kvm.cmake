@@ -38,6 +38,11 @@ function(kvm_test name)
   set_tests_properties(${name} PROPERTIES TIMEOUT ${K_TIMEOUT})
   if(K_LABELS)
     set_tests_properties(${name} PROPERTIES LABELS "${K_LABELS}")
+    # End-to-end runs drive a real X server, the device and the viewer with
+    # bounded waits: on a 2-core machine they run alone, not beside each other.
+    if("e2e" IN_LIST K_LABELS)
+      set_tests_properties(${name} PROPERTIES RUN_SERIAL TRUE)
+    endif()
   endif()
 endfunction()
 
