@@ -10,9 +10,14 @@
 // wish inside the disk gives one read-data message per sector with the
 // image's bytes, and one outside it gives none.
 //
+// With bit 2 set the harness sends like the real send thread instead: one
+// message goes out per device message that acknowledges it, the rest stays
+// queued, and the queue must stay bounded whatever the device asks for.
+//
 // Input: byte 0 holds flags; the rest is the media channel's byte stream.
 //   bit 0: map the image read-only
 //   bit 1: keep the last message of each exchange in the queue as the one in flight
+//   bit 2: stop-and-wait sending (see above)
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -41,6 +46,7 @@ namespace fs = std::filesystem;
 
 constexpr uint32_t k_sectors = 64;
 constexpr uint32_t k_sector = 512;
+constexpr uint32_t k_backlog_bound = 4 * k_sectors + 64;
 
 uint8_t pattern(uint32_t sector, uint32_t j)
 {
@@ -95,18 +101,21 @@ struct image_env
 class model
 {
 public:
-    explicit model(bool read_only) : m_read_only(read_only), m_image(image_env::get().initial) {}
+    model(bool read_only, bool track_messages)
+        : m_read_only(read_only), m_track(track_messages), m_image(image_env::get().initial)
+    {
+    }
 
     // Called before the handler sees the message.
     void device_message(const uint8_t* body, uint32_t len)
     {
-        if (len >= 8 && body[0] == c_media_protocol::MSG_STATUS) {
+        if (len >= 8 && body[0] == c_media_protocol::MSG_STATUS && m_track) {
             const uint32_t start = read_be32(body + 2);
             const uint16_t count = read_be16(body + 6);
             if (body[1] == c_media_protocol::WISH_READ && count > 0 && uint64_t(start) + count <= k_sectors) {
                 m_reads.push_back({start, count, 0});
                 m_reads_outstanding += count;
-            } else if (body[1] == c_media_protocol::WISH_WRITE) {
+            } else if (body[1] == c_media_protocol::WISH_WRITE && count > 0 && uint64_t(start) + count <= k_sectors) {
                 for (uint32_t i = 0; i < count; ++i)
                     m_write_requests.push_back({i, i + 1 == count});
             }
@@ -123,6 +132,11 @@ public:
         const uint8_t type = fuzz::check_outgoing_frame(msg.data, uint32_t(msg.length));
         const uint8_t* body = msg.data + FRAME_HEADER_LEN;
         const uint8_t last = msg.last_flag;
+        if (!m_track) {
+            // Only the frame itself: which wishes were served depends on timing.
+            FUZZ_CHECK(type == 9 || type == 10 || last == 0);
+            return;
+        }
         if (type == 9) {
             FUZZ_CHECK(!m_reads.empty());
             read_job& job = m_reads.front();
@@ -167,6 +181,7 @@ private:
     };
 
     bool m_read_only;
+    bool m_track;
     std::vector<uint8_t> m_image;
     std::deque<read_job> m_reads;
     std::deque<write_request> m_write_requests;
@@ -214,6 +229,20 @@ public:
             m_queue.push(last);
         } else {
             free_msg(last);
+        }
+    }
+
+    // Stop-and-wait: the message in flight goes once the device acknowledges it.
+    void acknowledged(unsigned char result)
+    {
+        if (result == c_media_protocol::RESULT_REFUSE)
+            return;
+        CQUEUE_MESSAGE msg;
+        if (m_queue.pop(msg)) {
+            if (msg.data != m_in_flight)
+                m_model.queued(msg);
+            m_in_flight = nullptr;
+            free_msg(msg);
         }
     }
 
@@ -265,10 +294,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     const bool read_only = data[0] & 1;
     const bool keep_in_flight = data[0] & 2;
+    const bool stop_and_wait = data[0] & 4;
 
     const image_env& env = image_env::get();
     env.reset();
-    model expect(read_only);
+    model expect(read_only, !stop_and_wait);
 
     int64_t now_ms = 0;
     unsigned messages = 0;
@@ -277,7 +307,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         proto.set_pauses({0, 0, 0});
         sender send(proto.queue(), expect);
         FUZZ_CHECK(proto.map(env.path, read_only));
-        send.settle(keep_in_flight);
+        if (!stop_and_wait)
+            send.settle(keep_in_flight);
 
         static c_frame_reader reader(FRAME_BODY_BUFFER_SIZE);
         fuzz::chunked_source src(data + 1, size - 1, nullptr, 0);
@@ -295,7 +326,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             proto.progress_tick();
             const int percent = proto.progress_percent();
             FUZZ_CHECK(percent >= 0 && percent <= 100);
-            send.settle(keep_in_flight);
+            if (stop_and_wait) {
+                send.acknowledged(result);
+                // One batch (at most the disk's sectors) in flight and one
+                // more being read, whatever the device asks for.
+                FUZZ_CHECK(proto.queue().size() <= int(k_backlog_bound));
+            } else {
+                send.settle(keep_in_flight);
+            }
         }
         proto.unmap();
         FUZZ_CHECK(expect.reads_outstanding() == 0);

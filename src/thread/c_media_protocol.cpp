@@ -366,7 +366,7 @@ unsigned char c_media_protocol::on_status_answer(const unsigned char* body)
         {
             // The progress counts what the device asked for, served or not.
             std::lock_guard<std::mutex> guard(m_state_lock);
-            if (m_read_thread && (!m_mapped || wish_fits_disk(start, count)))
+            if (m_read_thread && (!m_mapped || (wish_fits_disk(start, count) && !batch_outstanding())))
                 m_read_thread->enqueue_read(start, count);
         }
         note_read_wish(count);
@@ -375,7 +375,7 @@ unsigned char c_media_protocol::on_status_answer(const unsigned char* body)
     {
         LOG_INFO("xxx ask ack write,start=%u,count=%u", start, count);
         std::lock_guard<std::mutex> guard(m_state_lock);
-        if (!m_mapped || !wish_fits_disk(start, count))
+        if (!m_mapped || !wish_fits_disk(start, count) || batch_outstanding())
             return RESULT_OK;
         for (uint32_t offset = 0; offset < count; ++offset)
         {
@@ -389,6 +389,23 @@ unsigned char c_media_protocol::on_status_answer(const unsigned char* body)
         m_poll_armed = true;
     }
     return RESULT_OK;
+}
+
+bool c_media_protocol::batch_outstanding()
+{
+    // The device wishes again only after the last message of a batch has gone
+    // out, so a wish while a batch is still queued (or still to be read) is
+    // out of turn. Serving it would let the device grow the queue without
+    // end, a sector's message for every few bytes it sends. It is asked again
+    // after the poll's pause instead.
+    const int queued = m_queue.size();
+    const int pending = m_read_thread ? m_read_thread->pending() : 0;
+    if (queued <= WISH_BACKLOG_LIMIT && pending == 0)
+        return false;
+    LOG_ERROR("wish out of turn not served: %d messages queued, %d reads waiting; status asked again later", queued,
+              pending);
+    m_poll_armed = true;
+    return true;
 }
 
 bool c_media_protocol::wish_fits_disk(uint32_t start, uint32_t count)

@@ -50,6 +50,10 @@ public:
     static constexpr uint64_t PROGRESS_FULL_SECTORS = 30000;
     static constexpr int64_t PROGRESS_IDLE_MS = 5000;
     static constexpr int POLL_TICK_LIMIT = 10;  // the status request goes on the tick after this many
+    // A read or write wish is served only when at most this many messages are
+    // queued and the disk read thread has nothing left to take: the previous
+    // batch has gone out.
+    static constexpr int WISH_BACKLOG_LIMIT = 16;
     static constexpr int CONNECT_TIMEOUT_MS = 2000;
     static constexpr uint16_t DEFAULT_PORT = 5918;
 
@@ -118,6 +122,9 @@ private:
     // With m_state_lock held: whether a read or write wish lies on the mapped
     // disk; if not, it is logged and the status poll armed.
     bool wish_fits_disk(uint32_t start, uint32_t count);
+    // With m_state_lock held: whether an earlier batch is still queued or to be
+    // read; if so, it is logged and the status poll armed.
+    bool batch_outstanding();
     unsigned char on_read_data_answer(const unsigned char* body);
     unsigned char on_write_data(const unsigned char* body);
     bool head_is_last_of_batch();
