@@ -419,6 +419,7 @@ void media_seeds()
     save("fuzz_media_handler", "devsim_session", with_prefix({0}, stream));
     save("fuzz_media_handler", "devsim_session_in_flight", with_prefix({2}, stream));
     save("fuzz_media_handler", "devsim_session_read_only", with_prefix({1}, stream));
+    save("fuzz_media_handler", "devsim_session_stop_and_wait", with_prefix({4}, stream));
     const bytes head = whole_frames(stream, 6000);
     save("fuzz_frame_cutter", "media_whole", with_prefix({0}, head));
     save("fuzz_frame_cutter", "media_chunks_3_11", with_prefix({2, 3, 11}, head));
