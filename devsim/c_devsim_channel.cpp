@@ -111,7 +111,7 @@ void c_devsim_channel::run()
         const int fd = m_listener.accept(100);
         if (fd < 0)
             continue;
-        auto conn = std::make_shared<c_devsim_conn>(fd, &m_stop);
+        auto conn = std::make_shared<c_devsim_conn>(fd, &m_stop, m_dev.options().busyWait);
         {
             std::lock_guard<std::mutex> lk(m_connLock);
             m_conn = conn;

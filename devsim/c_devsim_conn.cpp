@@ -14,8 +14,8 @@ namespace {
 constexpr int k_max_zero_run = 8;
 }  // namespace
 
-c_devsim_conn::c_devsim_conn(int fd, const std::atomic<bool>* stop_flag)
-    : m_sock(std::make_shared<c_tcp_sock>()), m_stop(stop_flag)
+c_devsim_conn::c_devsim_conn(int fd, const std::atomic<bool>* stop_flag, bool busy_wait)
+    : m_sock(std::make_shared<c_tcp_sock>()), m_stop(stop_flag), m_busyWait(busy_wait)
 {
     sockaddr_in a{};
     socklen_t len = sizeof a;
@@ -95,18 +95,35 @@ void c_devsim_conn::frame_done()
     m_zeros = 0;
 }
 
+int c_devsim_conn::socket_source::recv(uint8_t* buf, int len)
+{
+    c_tcp_sock& sock = *m_conn.m_sock;
+    int n;
+    if (m_conn.m_busyWait) {
+        n = sock.tcp_recv_spinning(buf, len, m_conn.m_spin, 100);
+    } else {
+        const int w = sock.wait_readable(100);
+        n = w > 0 ? sock.tcp_recv(buf, len, 0) : -1;
+        if (w == 0)
+            errno = EAGAIN;
+    }
+    if (n >= 0)
+        return n;
+    // Nothing yet: the reader tests should_stop() and asks again.
+    if (!sock.is_open())
+        return 0;
+    return (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) ? -1 : 0;
+}
+
 int c_devsim_conn::recv(uint8_t* buf, int len)
 {
     if (!m_garbage.empty())
         return 0;
-    const int w = m_sock->wait_readable(100);
-    if (w == 0)
-        return -1;  // nothing yet: the reader tests should_stop() and asks again
-    if (w < 0)
-        return m_sock->is_open() ? -1 : 0;
-    const int n = m_sock->tcp_recv(buf, len, 0);
-    if (n < 0)
-        return (errno == EINTR || errno == EAGAIN) ? -1 : 0;
+    // Bytes between frames are checked as the reader takes them, whatever
+    // one receive brought along.
+    const int n = m_buffered.recv(buf, len);
+    if (n <= 0)
+        return n;
     for (int i = 0; i < n && m_between; ++i) {
         if (buf[i] == FRAME_SYNC) {
             m_between = false;

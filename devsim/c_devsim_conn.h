@@ -12,7 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "tools/socket/c_buffered_byte_source.h"
 #include "tools/socket/c_frame_reader.h"
+#include "tools/socket/c_spin_wait.h"
 
 class c_tcp_sock;
 
@@ -20,7 +22,10 @@ class c_devsim_conn : public c_byte_source
 {
 public:
     // Takes over the accepted descriptor. stop_flag ends reads when set.
-    c_devsim_conn(int fd, const std::atomic<bool>* stop_flag);
+    // busy_wait: look for the next message briefly before sleeping, as a
+    // dedicated device answers at once (costs processor time only while the
+    // viewer's messages follow each other within microseconds).
+    c_devsim_conn(int fd, const std::atomic<bool>* stop_flag, bool busy_wait = false);
     ~c_devsim_conn() override;
 
     // Sends one whole frame; false when the connection is closed, muted or the send failed.
@@ -60,6 +65,19 @@ public:
     std::string peer() const { return m_peer; }
 
 private:
+    // The socket itself: waits for bytes (100 ms at a time, so a stop is
+    // seen), then one receive.
+    class socket_source : public c_byte_source
+    {
+    public:
+        explicit socket_source(c_devsim_conn& conn) : m_conn(conn) {}
+        int recv(uint8_t* buf, int len) override;
+        bool should_stop() override { return m_conn.should_stop(); }
+
+    private:
+        c_devsim_conn& m_conn;
+    };
+
     std::shared_ptr<c_tcp_sock> m_sock;
     const std::atomic<bool>* m_stop;
     std::mutex m_sendLock;
@@ -69,4 +87,9 @@ private:
     bool m_between = true;  // before the sync byte of the next frame
     int m_zeros = 0;        // zero bytes seen there
     std::string m_garbage;
+
+    const bool m_busyWait;
+    c_spin_wait m_spin;
+    socket_source m_socketSource{*this};
+    c_buffered_byte_source m_buffered{m_socketSource};
 };

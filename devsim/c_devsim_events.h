@@ -42,9 +42,11 @@ public:
     // Lower-case hex of at most max bytes (0: all).
     static QString hex(const uint8_t* bytes, uint32_t len, uint32_t max = 0);
 
-private:
-    // Whether a file or an observer takes the events at all.
+    // Whether a file or an observer takes the events at all (callers skip
+    // building fields nobody reads).
     bool wanted();
+
+private:
     void write(QJsonObject obj);
 
     std::mutex m_mutex;

@@ -307,10 +307,13 @@ bool c_devsim_media::on_frame(const uint8_t* header, uint8_t* body, uint32_t len
         const uint32_t start = read_be32(body + 2);
         const uint16_t index = read_be16(body + 6);
         const uint64_t sector = uint64_t(start) + index;
-        f.insert(QStringLiteral("name"), QStringLiteral("read-data"));
-        f.insert(QStringLiteral("start"), qint64(start));
-        f.insert(QStringLiteral("index"), int(index));
-        f.insert(QStringLiteral("sector"), qint64(sector));
+        // One of these per sector: its fields are built only when recorded.
+        if (m_dev.events().wanted()) {
+            f.insert(QStringLiteral("name"), QStringLiteral("read-data"));
+            f.insert(QStringLiteral("start"), qint64(start));
+            f.insert(QStringLiteral("index"), int(index));
+            f.insert(QStringLiteral("sector"), qint64(sector));
+        }
         if (m_refuseNext.exchange(false)) {
             f.insert(QStringLiteral("refused"), true);
             reply = c_devsim_frames::clear({9, 1, 1});

@@ -97,6 +97,8 @@ QString c_devsim_options::usage()
         "  --events-hex-max N    payload bytes shown in hex (default 64; 0 all)\n"
         "  --no-stdin            do not read commands from standard input\n"
         "  --verbose             report every message on standard error\n"
+        "  --busy-wait           look for the viewer's next message for up to 50 us\n"
+        "                        before sleeping, as a dedicated device answers at once\n"
         "  --help                this text\n"
         "\n"
         "Commands (standard input or the control port, one per line):\n"
@@ -271,6 +273,8 @@ bool c_devsim_options::parse(const QStringList& args, QString* error, bool* help
             if (!number(1, 65535, &n))
                 return false;
             readChunk = int(n);
+        } else if (name == QLatin1String("--busy-wait")) {
+            busyWait = true;
         } else if (name == QLatin1String("--no-read")) {
             readWholeDisk = false;
         } else if (name == QLatin1String("--media-out")) {

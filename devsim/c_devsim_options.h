@@ -66,6 +66,7 @@ public:
     int eventsHexMax = 64;                                        // bytes of payload shown; 0 all
     bool readStdin = true;
     bool verbose = false;
+    bool busyWait = false;  // look for the viewer's next message before sleeping
 
     // Fills both keys with fresh random bytes.
     void randomKeys();

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
@@ -12,6 +13,7 @@
 
 #include "common/log_capture.h"
 #include "tools/crypto/c_des.h"
+#include "tools/socket/c_buffered_byte_source.h"
 #include "tools/socket/c_frame.h"
 #include "tools/socket/c_frame_reader.h"
 #include "tools/socket/c_msg_builder.h"
@@ -139,6 +141,56 @@ TEST(FrameCutter, StrayBytesEmptyBodiesAndOneByteReads)
         ASSERT_EQ(reader.read_frame(src), frame_read_result::frame) << chunk;
         EXPECT_EQ(reader.body_length(), 0u);
         EXPECT_EQ(reader.read_frame(src), frame_read_result::peer_closed);
+    }
+}
+
+// Counts the reads that reach the source beneath.
+class counting_source : public c_byte_source
+{
+public:
+    counting_source(const bytes& data, uint32_t chunk) : m_inner(data.data(), static_cast<uint32_t>(data.size()), chunk) {}
+    int recv(uint8_t* buf, int len) override
+    {
+        ++reads;
+        largest = std::max(largest, len);
+        return m_inner.recv(buf, len);
+    }
+    bool should_stop() override { return false; }
+    int reads = 0;
+    int largest = 0;
+
+private:
+    c_memory_byte_source m_inner;
+};
+
+TEST(FrameCutter, BufferedSourceCutsTheSameFramesWithFewerReads)
+{
+    // Three short frames, then one whose body is far above the chunk size.
+    bytes big(100000);
+    for (size_t i = 0; i < big.size(); ++i)
+        big[i] = static_cast<uint8_t>(i * 7 + 1);
+    const std::vector<bytes> bodies = {{9, 1, 0}, bytes(520, 0x5A), {}, big};
+    bytes stream;
+    for (const bytes& b : bodies) {
+        const bytes f = make_frame(b);
+        stream.insert(stream.end(), f.begin(), f.end());
+    }
+
+    for (uint32_t chunk : {0u, 1u, 7u, 600u}) {
+        counting_source inner(stream, chunk);
+        c_buffered_byte_source src(inner);
+        c_frame_reader reader(200000);
+        for (const bytes& b : bodies) {
+            ASSERT_EQ(reader.read_frame(src), frame_read_result::frame) << chunk;
+            ASSERT_EQ(bytes(reader.body(), reader.body() + reader.body_length()), b) << chunk;
+        }
+        EXPECT_EQ(reader.read_frame(src), frame_read_result::peer_closed);
+        if (chunk == 0) {
+            // Everything was there at once: the short frames took one read,
+            // the big body went straight into the frame buffer.
+            EXPECT_LE(inner.reads, 4);
+            EXPECT_GE(inner.largest, 90000);
+        }
     }
 }
 

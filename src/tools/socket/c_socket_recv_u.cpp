@@ -16,7 +16,9 @@ c_socket_recv_u::~c_socket_recv_u()
 
 void c_socket_recv_u::run()
 {
-    run_receive_loop();
+    // Every message sent waits for the device's answer: that answer is
+    // looked for before the thread sleeps.
+    run_receive_loop(true);
 }
 
 void c_socket_recv_u::emit_close_signal()

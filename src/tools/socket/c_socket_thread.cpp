@@ -4,55 +4,34 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <cstring>
 
 #include "log/log.h"
 #include "tools/socket/c_abs_net_handler.h"
+#include "tools/socket/c_buffered_byte_source.h"
 #include "tools/socket/c_frame_reader.h"
+#include "tools/socket/c_spin_wait.h"
 #include "tools/socket/c_tcp_sock/c_tcp_sock.h"
 
 namespace {
 
-// The channel socket as a byte source for the frame reader. Small reads (the
-// sync byte, the rest of the header, short bodies) are served from one
-// receive of up to k_chunk bytes, so a short frame costs one system call
-// instead of three; reads of at least k_chunk bytes (video bodies) go straight
-// into the caller's buffer once the buffered bytes are used up.
+// The channel socket as a byte source: one receive per read. When spinning,
+// a read looks for bytes without sleeping first and sleeps at most 100 ms
+// (the reader then tests for a stop and asks again).
 class socket_byte_source : public c_byte_source
 {
 public:
-    static constexpr int k_chunk = 4096;
-
-    explicit socket_byte_source(c_socket_thread& thread) : m_thread(thread) {}
+    socket_byte_source(c_socket_thread& thread, bool spinning) : m_thread(thread), m_spinning(spinning) {}
 
     int recv(uint8_t* buf, int len) override
     {
         if (len <= 0)
             return -1;
-        if (m_have > 0) {
-            const int n = std::min(len, m_have);
-            std::memcpy(buf, m_chunk + m_pos, size_t(n));
-            m_pos += n;
-            m_have -= n;
-            return n;
-        }
-        if (len >= k_chunk)
-            return checked(m_thread.socket()->tcp_recv(buf, len, 0));
-        const int r = checked(m_thread.socket()->tcp_recv(m_chunk, k_chunk, 0));
-        if (r <= 0)
-            return r;
-        const int n = std::min(len, r);
-        std::memcpy(buf, m_chunk, size_t(n));
-        m_pos = n;
-        m_have = r - n;
-        return n;
+        if (m_spinning)
+            return checked(m_thread.socket()->tcp_recv_spinning(buf, len, m_spin, 100));
+        return checked(m_thread.socket()->tcp_recv(buf, len, 0));
     }
 
     bool should_stop() override { return m_thread.should_stop(); }
-
-    // Bytes received but not yet handed out: the next frame may be complete
-    // without waiting for the socket.
-    bool has_buffered() const { return m_have > 0; }
 
     // The error that ended the stream, 0 when the peer closed it.
     int error() const { return m_error; }
@@ -72,10 +51,9 @@ private:
     }
 
     c_socket_thread& m_thread;
+    const bool m_spinning;
+    c_spin_wait m_spin;
     int m_error = 0;
-    uint8_t m_chunk[k_chunk];
-    int m_pos = 0;
-    int m_have = 0;
 };
 
 }  // namespace
@@ -149,16 +127,18 @@ void c_socket_thread::handle_frame(const uint8_t* header, uint8_t* body, uint32_
         h->on_net_msg(this, body, frame_plain_len_field(header), body_len);
 }
 
-void c_socket_thread::run_receive_loop()
+void c_socket_thread::run_receive_loop(bool spin_before_sleep)
 {
     c_frame_reader reader(FRAME_BODY_BUFFER_SIZE);
-    socket_byte_source source(*this);
+    socket_byte_source socket_source(*this, spin_before_sleep);
+    c_buffered_byte_source source(socket_source);
 
     while (m_run.load()) {
         if (!m_socket || m_socket->get_handle() < 0)
             return;
-        // With bytes of the next frame already received, there is nothing to wait for.
-        if (!source.has_buffered()) {
+        // With bytes of the next frame already received, there is nothing to
+        // wait for; a spinning source waits in its own reads.
+        if (!source.has_buffered() && !spin_before_sleep) {
             const int sel = m_socket->wait_readable(100);
             if (sel < 0) {
                 printf("\nc_tcp_sock::tcp_recv socket error = %d", errno);
@@ -181,8 +161,8 @@ void c_socket_thread::run_receive_loop()
             // Our own stop shuts the socket down too; that is no peer close.
             if (should_stop())
                 return;
-            if (source.error() != 0)
-                LOG_WARN("%s: connection lost: %s%s", metaObject()->className(), strerror(source.error()),
+            if (socket_source.error() != 0)
+                LOG_WARN("%s: connection lost: %s%s", metaObject()->className(), strerror(socket_source.error()),
                          reader.header_received() > 0 ? ", in the middle of a frame" : "");
             else
                 LOG_WARN("%s: connection closed by the device%s", metaObject()->className(),

@@ -49,7 +49,9 @@ protected:
     virtual void emit_close_signal() {}
 
     // Receive threads: the shared loop; returns when the thread must end.
-    void run_receive_loop();
+    // spin_before_sleep: a stop-and-wait channel whose answers come back
+    // within microseconds looks for them briefly before sleeping in poll.
+    void run_receive_loop(bool spin_before_sleep = false);
     // Channel check and dispatch of one complete frame (header 11 bytes, body
     // of body_len bytes in a buffer of 524288 bytes).
     virtual void handle_frame(const uint8_t* header, uint8_t* body, uint32_t body_len);

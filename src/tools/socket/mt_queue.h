@@ -11,6 +11,7 @@
 
 #include "tools/socket/CQUEUE_MESSAGE.h"
 #include "tools/socket/c_event.h"
+#include "tools/socket/c_spin_wait.h"
 #include "tools/socket/c_wake_up.h"
 
 template <typename T>
@@ -105,13 +106,18 @@ public:
         if (status != 4)
             m_acked = true;
         m_ack_event.set();
+        m_ack_hint.store(true, std::memory_order_release);
     }
 
     // True only when woken within timeout_ms with the acknowledged flag set;
     // the flag is then cleared. A refusal (4) or cancel_wait() returns false at once.
+    // Only the consumer calls it.
     bool wait_ack(unsigned timeout_ms)
     {
-        if (!m_ack_event.wait(timeout_ms))
+        m_ack_spin.spin([this] { return m_ack_hint.load(std::memory_order_acquire); });
+        const bool woken = m_ack_event.wait(timeout_ms);
+        m_ack_hint.store(false, std::memory_order_relaxed);
+        if (!woken)
             return false;
         auto m = m_mutex;
         std::lock_guard<std::mutex> g(*m);
@@ -122,13 +128,21 @@ public:
     }
 
     // Wakes a waiting wait_ack() without acknowledging (used when stopping).
-    void cancel_wait() { m_ack_event.set(); }
+    void cancel_wait()
+    {
+        m_ack_event.set();
+        m_ack_hint.store(true, std::memory_order_release);
+    }
 
 private:
     std::list<T> m_list;
     bool m_acked = false;
     std::shared_ptr<std::mutex> m_mutex;
     c_event m_ack_event{false, false};
+    // Mirrors a set of m_ack_event for the consumer's brief spin; a stale
+    // true only cuts one spin short, the event decides.
+    std::atomic<bool> m_ack_hint{false};
+    c_spin_wait m_ack_spin;
     T m_none;
     std::atomic<c_wake_up*> m_waker{nullptr};
 };

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "log/log.h"
+#include "tools/socket/c_spin_wait.h"
 #include "tools/socket/c_tcp_sock/sock_error_text.h"
 
 namespace {
@@ -240,6 +241,19 @@ int c_tcp_sock::wait_readable(int timeout_ms)
     if (r <= 0)
         return r;
     return (p.revents & (POLLIN | POLLHUP | POLLERR)) ? 1 : 0;
+}
+
+int c_tcp_sock::tcp_recv_spinning(void* buf, int size, c_spin_wait& spin, int timeout_ms)
+{
+    // The look is a poll, not a receive: a receive takes the socket's lock,
+    // and segments arriving meanwhile are then queued behind it.
+    const bool ready = spin.spin([this] { return wait_readable(0) != 0; });
+    const int w = ready ? 1 : wait_readable(timeout_ms);
+    if (w == 0)
+        errno = EAGAIN;
+    if (w <= 0)
+        return -1;
+    return tcp_recv(buf, size, 0);
 }
 
 void c_tcp_sock::close()

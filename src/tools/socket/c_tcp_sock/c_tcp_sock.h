@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <shared_mutex>
 
+class c_spin_wait;
+
 class c_tcp_sock
 {
 public:
@@ -47,6 +49,11 @@ public:
     // Waits up to timeout_ms for readability: 1 readable (or hung up),
     // 0 time-out, -1 error (closed socket included).
     int wait_readable(int timeout_ms);
+
+    // Looks for bytes without sleeping while `spin` finds that pays (answers
+    // come back within microseconds), else waits up to timeout_ms for them;
+    // then receives. As tcp_recv; -1 with errno EAGAIN when nothing came in time.
+    int tcp_recv_spinning(void* buf, int size, c_spin_wait& spin, int timeout_ms);
 
     // Closes when open and marks the handle invalid; otherwise does nothing.
     void close();
