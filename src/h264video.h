@@ -30,6 +30,7 @@
 #include "tools/socket/c_abs_net_handler.h"
 #include "tools/socket/c_event.h"
 #include "tools/socket/c_net_syncer.h"
+#include "tools/socket/c_sync_thread.h"
 #include "tools/socket/c_wake_up.h"
 #include "tools/socket/mt_queue.h"
 
@@ -68,6 +69,9 @@ public:
     // answer (not for keep-alive, give-up and grab acknowledgements). True when
     // it sent one. Called by the media send thread.
     bool sync() override;
+    // The media send thread ended with its channel: a thread of the window's
+    // own sends the KM messages from then on.
+    void sync_thread_lost() override;
 
     // ---- KM send list, any thread ----
 
@@ -163,6 +167,9 @@ private:
     std::atomic<uint8_t> m_kmAwaitingAnswer{0};
     c_event m_kmAnswerEvent{true, false};
     bool m_kmAnswerMissed = false;  // media send thread only: logged once until answers come again
+    std::mutex m_kmFlushLock;
+    std::unique_ptr<c_sync_thread> m_kmFlusher;  // after the media channel was lost
+    bool m_closing = false;                      // no new flusher once set
 
     // ---- video channel ----
     std::shared_ptr<c_tcp_sock> m_videoSocket;

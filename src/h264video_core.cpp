@@ -92,8 +92,23 @@ H264Video::~H264Video()
         m_privTimer = 0;
     }
 
-    // 2. The virtual media dialog, first: its destructor ends the media channel
-    //    and with it the media send thread that calls sync().
+    // 2. The thread that took over the KM messages from a lost media channel;
+    //    a wait for a KM answer is cut short. Then the virtual media dialog:
+    //    its destructor ends the media channel and with it the media send
+    //    thread that calls sync().
+    {
+        std::unique_ptr<c_sync_thread> flusher;
+        {
+            std::lock_guard<std::mutex> g(m_kmFlushLock);
+            m_closing = true;
+            flusher = std::move(m_kmFlusher);
+        }
+        if (flusher) {
+            flusher->stop();
+            m_kmAnswerEvent.set();
+            flusher.reset();
+        }
+    }
     delete m_mediaDialog;
     m_mediaDialog = nullptr;
 
@@ -278,6 +293,20 @@ bool H264Video::sync()
         m_kmAnswerMissed = !answered;
     }
     return true;
+}
+
+void H264Video::sync_thread_lost()
+{
+    std::lock_guard<std::mutex> g(m_kmFlushLock);
+    if (m_closing || m_kmFlusher)
+        return;
+    // Without this every key and mouse move from now on would stay queued,
+    // unsent, for the rest of the session.
+    LOG_WARN("media channel lost: keyboard and mouse messages go on through a thread of their own");
+    m_kmFlusher = std::make_unique<c_sync_thread>(this);
+    // Created on the ending media send thread; owned and deleted by the window.
+    m_kmFlusher->moveToThread(thread());
+    m_kmFlusher->start();
 }
 
 void H264Video::HandleKMData(const void* sender, const unsigned char* data, unsigned int plainLenField,

@@ -183,6 +183,34 @@ TEST(InputCapture, ShiftAThenReleasesSendsFourFullReportsAndKeysWithoutUsageStay
     EXPECT_EQ(d.km_since(mark, CMD_KM_KEYBOARD).front().body, kb({0, 0, 0x39}));
 }
 
+TEST(InputCapture, KeysStillReachTheDeviceInOrderAfterTheMediaChannelIsLost)
+{
+    LogCapture log;
+    devsim_window d(1);
+    ASSERT_TRUE(d.started);
+    H264Video& w = *d.window;
+    ASSERT_TRUE(show_ready(d, 640, 480, 1));
+    QLabel* label = w.ui.label;
+
+    // The media send thread carries the KM messages while it lives...
+    size_t mark = d.km_count();
+    QTest::keyClick(label, Qt::Key_X);
+    ASSERT_TRUE(d.wait_km_count(mark, CMD_KM_KEYBOARD, 2));
+
+    // ...and the device drops the media channel.
+    ASSERT_TRUE(d.dev->command(QStringLiteral("close media")).startsWith(QStringLiteral("ok")));
+    ASSERT_TRUE(pump_until([&] { return log.contains("media channel lost"); }, 5000));
+
+    // Every key typed afterwards still arrives, in order.
+    mark = d.km_count();
+    const QString text = QStringLiteral("abcdefghijklmnopqrst");
+    for (QChar c : text)
+        QTest::keyClick(label, Qt::Key(Qt::Key_A + (c.unicode() - 'a')));
+    ASSERT_TRUE(d.wait_km_count(mark, CMD_KM_KEYBOARD, size_t(2 * text.size()), 10000))
+        << d.km_since(mark, CMD_KM_KEYBOARD).size() << " of " << 2 * text.size();
+    EXPECT_EQ(d.dev->typed(), QStringLiteral("x") + text);
+}
+
 TEST(InputCapture, DeactivationAndFocusLossLetEverythingGoOnce)
 {
     LogCapture log;

@@ -26,6 +26,8 @@ protected:
     void run() override;
 
 private:
+    void send_loop();
+
     mt_queue<CQUEUE_MESSAGE>* m_queue;
     c_wake_up* m_wake;
     std::atomic<c_net_syncer*> m_syncer{nullptr};
