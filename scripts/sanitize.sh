@@ -18,7 +18,7 @@ shift || true
 
 # The thread tests ThreadSanitizer runs: everything there is Qt Core at most.
 tsan_tests=(test_thread_join test_queue_threads test_channels test_tcp_sock test_read_disk_thread
-            test_media_protocol test_media_channel test_logger test_log_capture)
+            test_media_protocol test_media_channel test_logger test_log_capture test_spin_wait)
 
 seconds_since() { echo $(( $(date +%s) - $1 )); }
 
