@@ -14,6 +14,7 @@
 //   h264video_form.{h,cpp}   the generated-form part: widgets and tool bar actions
 #include <QColor>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QMainWindow>
 #include <QPoint>
@@ -193,6 +194,14 @@ private:
     float m_scaleX = 1.0f;
     float m_scaleY = 1.0f;
     uint32_t m_lastRenderTick = 0;
+    // Decoded pictures are drawn at most once per k_minPictureGapMs: a stream
+    // faster than any screen refreshes would otherwise spend a core on
+    // drawing pictures nobody sees, taken from decoding. The newest one waits
+    // in the hand-over meanwhile.
+    static constexpr qint64 k_minPictureGapMs = 8;
+    QElapsedTimer m_pictureClock;
+    qint64 m_lastPictureMs = 0;
+    bool m_pictureDeferred = false;
     bool m_noSignalShown = false;  // logged once per outage
     QImage m_noSignalImage;
     QColor m_backgroundColor;

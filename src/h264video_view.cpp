@@ -1,6 +1,8 @@
 // The video view: rendering with the aspect-ratio fit, the no-signal picture,
 // full screen, optimum size, the window size file, the cursor over the video,
 // and the mapping of local mouse positions to the remote screen.
+#include <algorithm>
+
 #include <QApplication>
 #include <QCoreApplication>
 #include <QCursor>
@@ -11,6 +13,7 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QRegion>
+#include <QTimer>
 #include <QScreen>
 #include <QTextStream>
 
@@ -65,9 +68,26 @@ void H264Video::showOptResToolTip()
 void H264Video::on_slot_decode_one_frame(QImage image)
 {
     if (image.isNull() && m_videoPipeline) {
+        if (!m_pictureClock.isValid())
+            m_pictureClock.start();
+        const qint64 since = m_pictureClock.elapsed() - m_lastPictureMs;
+        if (m_lastPictureMs > 0 && since < k_minPictureGapMs) {
+            // Too soon after the last one: the newest picture is drawn when
+            // the gap is over, through the same signal.
+            if (!m_pictureDeferred) {
+                m_pictureDeferred = true;
+                QTimer::singleShot(int(k_minPictureGapMs - since), Qt::PreciseTimer, this, [this] {
+                    m_pictureDeferred = false;
+                    emit signal_decode_one_frame(QImage());
+                });
+            }
+            return;
+        }
         image = m_videoPipeline->take_picture();
-        if (!image.isNull())
+        if (!image.isNull()) {
+            m_lastPictureMs = std::max<qint64>(1, m_pictureClock.elapsed());
             m_noSignalShown = false;
+        }
     }
     renderPicture(image);
 }

@@ -3,7 +3,11 @@
 // data, and what reaches the video label.
 #include <gtest/gtest.h>
 
+#include <QEventLoop>
 #include <QPainter>
+#include <QTimer>
+
+#include <thread>
 
 #include "common/h264video_session.h"
 #include "common/log_capture.h"
@@ -144,4 +148,69 @@ TEST(VideoChannel, PicturesInClearAndEncipheredReachTheLabel)
     EXPECT_TRUE(near(shown.pixel(256, 96 + 144), qRgb(220, 40, 40), 24));
     EXPECT_TRUE(near(shown.pixel(768, 96 + 432), qRgb(230, 230, 230), 24));
     EXPECT_FALSE(log.contains("video data header not 0x06"));
+}
+
+TEST(VideoChannel, ABurstOfPicturesIsThinnedToTheScreenButTheNewestIsShown)
+{
+    H264VideoSession s(1);
+    H264Video& w = *s.window;
+    show_with_area(w, 640, 480);
+    std::vector<uint8_t> ignored;
+    ASSERT_TRUE(H264VideoSession::read_frame(s.video, ignored));
+
+    // Every render of a decoded picture, timed as it lands on the label.
+    std::vector<std::chrono::steady_clock::time_point> renders;
+    qint64 key = w.ui.label->pixmap().cacheKey();
+    QObject probe;
+    QObject::connect(
+        &w, &H264Video::signal_decode_one_frame, &probe,
+        [&] {
+            const qint64 k = w.ui.label->pixmap().cacheKey();
+            if (k != key)
+                renders.push_back(std::chrono::steady_clock::now());
+            key = k;
+        },
+        Qt::QueuedConnection);
+
+    // 200 pictures, one every 1.5 ms (far above any screen's rate), each a
+    // shade different; the last one red.
+    video_message_source src(320, 240);
+    ASSERT_TRUE(src.ok);
+    const int n = 200;
+    std::vector<std::vector<uint8_t> > wire;
+    for (int i = 0; i < n; ++i) {
+        QImage pic(320, 240, QImage::Format_RGB32);
+        pic.fill(i + 1 == n ? QColor(220, 30, 30) : QColor(40 + i % 150, 40 + i % 150, 40 + i % 150));
+        for (auto& m : src.messages_for(pic, 60 * 1024))
+            wire.push_back(std::move(m));
+    }
+    std::thread sender([&] {
+        for (const auto& m : wire) {
+            if (!s.video.send_bytes(m))
+                return;
+            std::this_thread::sleep_for(std::chrono::microseconds(1500));
+        }
+    });
+    // A real event loop, so that every signal is taken as soon as it comes.
+    QEventLoop loop;
+    bool newest = false;
+    QTimer look;
+    QObject::connect(&look, &QTimer::timeout, [&] {
+        const QImage shown = w.ui.label->pixmap().toImage();
+        newest = !shown.isNull() && near(shown.pixel(shown.width() / 2, shown.height() / 2), qRgb(220, 30, 30), 24);
+        if (newest)
+            loop.quit();
+    });
+    look.start(20);
+    QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+    loop.exec();
+    sender.join();
+    ASSERT_TRUE(newest) << "the newest picture never reached the label";
+    ASSERT_FALSE(renders.empty());
+    EXPECT_LT(renders.size(), size_t(n));
+    // Decoded pictures are drawn no closer together than the pacing allows
+    // (a little below 8 ms: a render itself takes time).
+    using ms = std::chrono::duration<double, std::milli>;
+    for (size_t i = 1; i < renders.size(); ++i)
+        EXPECT_GE(ms(renders[i] - renders[i - 1]).count(), 5.0) << i;
 }
