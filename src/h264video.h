@@ -70,9 +70,13 @@ public:
     // answer (not for keep-alive, give-up and grab acknowledgements). True when
     // it sent one. Called by the media send thread.
     bool sync() override;
-    // The media send thread ended with its channel: a thread of the window's
-    // own sends the KM messages from then on.
+    // The media send thread ended with its channel (lost, or never
+    // connected): a thread of the window's own sends the KM messages from
+    // then on.
     void sync_thread_lost() override;
+    // Whether that thread takes over (process-wide, on by default). Tests that
+    // drive sync() themselves turn it off before building a window.
+    static void setKmTakeover(bool on) { s_kmTakeover.store(on); }
 
     // ---- KM send list, any thread ----
 
@@ -168,6 +172,7 @@ private:
     std::atomic<uint8_t> m_kmAwaitingAnswer{0};
     c_event m_kmAnswerEvent{true, false};
     bool m_kmAnswerMissed = false;  // media send thread only: logged once until answers come again
+    static std::atomic<bool> s_kmTakeover;
     std::mutex m_kmFlushLock;
     std::unique_ptr<c_sync_thread> m_kmFlusher;  // after the media channel was lost
     bool m_closing = false;                      // no new flusher once set

@@ -295,14 +295,16 @@ bool H264Video::sync()
     return true;
 }
 
+std::atomic<bool> H264Video::s_kmTakeover{true};
+
 void H264Video::sync_thread_lost()
 {
     std::lock_guard<std::mutex> g(m_kmFlushLock);
-    if (m_closing || m_kmFlusher)
+    if (m_closing || m_kmFlusher || !s_kmTakeover.load())
         return;
     // Without this every key and mouse move from now on would stay queued,
     // unsent, for the rest of the session.
-    LOG_WARN("media channel lost: keyboard and mouse messages go on through a thread of their own");
+    LOG_WARN("no media channel: keyboard and mouse messages go on through a thread of their own");
     m_kmFlusher = std::make_unique<c_sync_thread>(this);
     // Created on the ending media send thread; owned and deleted by the window.
     m_kmFlusher->moveToThread(thread());

@@ -29,7 +29,9 @@ class devsim_window
 public:
     using tweak_fn = std::function<void(c_devsim_options&)>;
 
-    explicit devsim_window(uint32_t mouseMode, const tweak_fn& tweak = tweak_fn())
+    // connectMedia false: the window's media channel points at a loopback
+    // port nobody listens on (its error box is closed at once).
+    explicit devsim_window(uint32_t mouseMode, const tweak_fn& tweak = tweak_fn(), bool connectMedia = true)
     {
         test_application();
         c_devsim_options o;
@@ -58,13 +60,15 @@ public:
         std::strcpy(g_para.userNM, "tester");
         g_para.portKM = dev->port_km();
         g_para.portV = dev->port_video();
-        g_para.portMedia = dev->port_media();
+        g_para.portMedia = connectMedia ? dev->port_media() : unused_loopback_port();
         g_para.mouseMode = mouseMode;
         g_para.userID = o.userID;
         g_para.desEncode.len = 8;
         g_para.desDecode.len = 8;
         std::memcpy(g_para.desEncode.key, o.desEncode.data(), 8);
         std::memcpy(g_para.desDecode.key, o.desDecode.data(), 8);
+        H264Video::setKmTakeover(true);
+        message_box_closer closer;
         window.reset(new H264Video());
     }
 

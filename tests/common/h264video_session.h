@@ -129,7 +129,8 @@ public:
 
 // The media channel is left unconnected: its failure box is closed at once
 // and its send thread, which would flush the KM list, ends with the unconnected
-// socket, so KM tests flush by calling sync() themselves. Boxes shown while
+// socket. The window's own takeover of the KM list is turned off, so KM tests
+// flush by calling sync() themselves. Boxes shown while
 // the window is built are listed in construction_boxes.
 class H264VideoSession
 {
@@ -153,6 +154,8 @@ public:
             g_para.desEncode.key[i] = uint8_t(rng());
             g_para.desDecode.key[i] = uint8_t(rng());
         }
+        // The KM tests flush by calling sync() themselves.
+        H264Video::setKmTakeover(false);
         window.reset(new H264Video());
         km_connected = km.accept_client();
         video_connected = video.accept_client();

@@ -25,8 +25,8 @@ public:
     // Called by the send thread when the syncer is attached to it.
     void set_sync_wake(std::shared_ptr<c_sync_wake> handle) { std::atomic_store(&m_sync_wake, std::move(handle)); }
 
-    // Called by the send thread as it ends because its channel, once
-    // connected, was lost (not when it was stopped): nothing calls sync() any
+    // Called by the send thread as it ends because its channel was lost or
+    // never connected (not when it was stopped): nothing calls sync() any
     // more unless the syncer arranges it.
     virtual void sync_thread_lost() {}
 

@@ -42,11 +42,10 @@ void c_socket_send_u::request_stop()
 
 void c_socket_send_u::run()
 {
-    const bool connected = m_socket && m_socket->get_handle() >= 0;
     send_loop();
-    // A channel that was up and has been lost, rather than stopped: the
-    // syncer's messages need another way out.
-    if (connected && m_run.load() && should_stop()) {
+    // Ended with its channel (lost, or never connected) rather than stopped:
+    // the syncer's messages need another way out.
+    if (m_run.load() && should_stop()) {
         if (c_net_syncer* s = m_syncer.load())
             s->sync_thread_lost();
     }
