@@ -42,7 +42,9 @@ public:
         ++sent;
         return true;
     }
+    void sync_thread_lost() override { ++lost; }
     std::atomic<int> sent{0};
+    std::atomic<int> lost{0};
 
 private:
     std::mutex m_lock;
@@ -124,6 +126,57 @@ TEST(WakeUp, KmProducerWakesTheMediaSendThreadUntilItStops)
     EXPECT_EQ(wake.ticket(), t);
     pair.reset();
     syncer.queue_km(3);
+}
+
+TEST(WakeUp, TheSyncerHearsOnceOfASendThreadThatEndedWithItsChannel)
+{
+    // Attached before the start: told when the lost channel ends the thread.
+    {
+        LoopbackPeer peer;
+        auto sock = connect_to(peer);
+        ASSERT_TRUE(sock);
+        mt_queue<CQUEUE_MESSAGE> q;
+        c_wake_up wake;
+        c_socket_pair pair(sock, &q, &wake, SOCKET_KIND_MEDIA);
+        ListSyncer syncer;
+        static_cast<c_socket_send_u*>(pair.send_thread().get())->set_syncer(&syncer);
+        pair.start(QThread::InheritPriority, QThread::InheritPriority);
+        peer.close_client();  // the receive thread closes the socket
+        EXPECT_TRUE(wait_until([&] { return syncer.lost.load() == 1; }, 10000));
+        pair.stop();
+        EXPECT_EQ(syncer.lost.load(), 1);
+        drain_and_free(q);
+    }
+    // Never connected, attached only after the thread has ended: told then.
+    {
+        auto sock = std::make_shared<c_tcp_sock>();
+        mt_queue<CQUEUE_MESSAGE> q;
+        c_wake_up wake;
+        c_socket_pair pair(sock, &q, &wake, SOCKET_KIND_MEDIA);
+        pair.start(QThread::InheritPriority, QThread::InheritPriority);
+        auto* send = static_cast<c_socket_send_u*>(pair.send_thread().get());
+        ASSERT_TRUE(wait_until([&] { return send->isFinished(); }, 10000));
+        ListSyncer syncer;
+        send->set_syncer(&syncer);
+        EXPECT_EQ(syncer.lost.load(), 1);
+        pair.stop();
+    }
+    // Stopped, not lost: not told.
+    {
+        LoopbackPeer peer;
+        auto sock = connect_to(peer);
+        ASSERT_TRUE(sock);
+        mt_queue<CQUEUE_MESSAGE> q;
+        c_wake_up wake;
+        auto pair = std::make_unique<c_socket_pair>(sock, &q, &wake, SOCKET_KIND_MEDIA);
+        ListSyncer syncer;
+        static_cast<c_socket_send_u*>(pair->send_thread().get())->set_syncer(&syncer);
+        pair->start(QThread::InheritPriority, QThread::InheritPriority);
+        pair->stop();
+        pair.reset();
+        EXPECT_EQ(syncer.lost.load(), 0);
+        drain_and_free(q);
+    }
 }
 
 TEST(WakeUp, ClientSocketsSendSmallFramesAtOnce)

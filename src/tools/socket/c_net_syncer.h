@@ -26,8 +26,9 @@ public:
     void set_sync_wake(std::shared_ptr<c_sync_wake> handle) { std::atomic_store(&m_sync_wake, std::move(handle)); }
 
     // Called by the send thread as it ends because its channel was lost or
-    // never connected (not when it was stopped): nothing calls sync() any
-    // more unless the syncer arranges it.
+    // never connected (not when it was stopped), or when the syncer is
+    // attached to a thread that has already ended so: nothing calls sync()
+    // any more unless the syncer arranges it.
     virtual void sync_thread_lost() {}
 
 protected:

@@ -35,16 +35,18 @@ void c_socket_pair::start(QThread::Priority send_priority, QThread::Priority rec
 
 void c_socket_pair::stop()
 {
-    // Close first: a receive blocked inside a frame returns at once, and both
-    // threads see the invalid handle. Then ask both to stop before waiting, so
-    // the two waits overlap.
-    for (const auto* t : {&m_send, &m_recv}) {
-        if (*t && (*t)->socket())
-            (*t)->socket()->close();
-    }
+    // Ask both to stop, then close: a receive blocked inside a frame returns
+    // at once, and both threads see the invalid handle. In this order a
+    // thread that sees the closed socket already knows it was stopped, not
+    // cut off. Both are asked before either is waited for, so the two waits
+    // overlap.
     for (const auto* t : {&m_send, &m_recv}) {
         if (*t)
             (*t)->request_stop();
+    }
+    for (const auto* t : {&m_send, &m_recv}) {
+        if (*t && (*t)->socket())
+            (*t)->socket()->close();
     }
     for (const auto* t : {&m_send, &m_recv}) {
         if (*t && !(*t)->wait(1000))

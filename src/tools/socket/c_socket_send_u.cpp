@@ -23,9 +23,19 @@ c_socket_send_u::~c_socket_send_u()
 
 void c_socket_send_u::set_syncer(c_net_syncer* syncer)
 {
-    m_syncer.store(syncer);
-    if (syncer)
-        syncer->set_sync_wake(m_sync_wake);
+    bool lost;
+    {
+        std::lock_guard<std::mutex> g(m_lost_lock);
+        m_syncer.store(syncer);
+        lost = m_lost;
+    }
+    if (!syncer)
+        return;
+    syncer->set_sync_wake(m_sync_wake);
+    // The channel may have gone (or never come) before the syncer was
+    // attached: the thread then ended with nobody to tell.
+    if (lost)
+        syncer->sync_thread_lost();
 }
 
 void c_socket_send_u::request_stop()
@@ -46,7 +56,13 @@ void c_socket_send_u::run()
     // Ended with its channel (lost, or never connected) rather than stopped:
     // the syncer's messages need another way out.
     if (m_run.load() && should_stop()) {
-        if (c_net_syncer* s = m_syncer.load())
+        c_net_syncer* s;
+        {
+            std::lock_guard<std::mutex> g(m_lost_lock);
+            m_lost = true;
+            s = m_syncer.load();
+        }
+        if (s)
             s->sync_thread_lost();
     }
 }

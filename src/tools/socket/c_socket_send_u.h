@@ -2,6 +2,8 @@
 // Send thread of the media channel: each pass first lets the syncer flush one
 // KM message, then sends the queue head and waits up to 2000 ms for its
 // acknowledgement; an unacknowledged head is sent again.
+#include <mutex>
+
 #include "tools/socket/c_net_syncer.h"
 #include "tools/socket/c_socket_thread.h"
 #include "tools/socket/mt_queue.h"
@@ -32,4 +34,6 @@ private:
     c_wake_up* m_wake;
     std::atomic<c_net_syncer*> m_syncer{nullptr};
     std::shared_ptr<c_sync_wake> m_sync_wake;  // lent to the syncer
+    std::mutex m_lost_lock;
+    bool m_lost = false;  // ended with its channel rather than stopped
 };

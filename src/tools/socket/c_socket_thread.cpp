@@ -96,9 +96,11 @@ void c_socket_thread::request_stop()
 
 bool c_socket_thread::stop(unsigned long wait_ms)
 {
+    // Stop first, then close: the thread that sees the closed socket already
+    // knows it was stopped.
+    request_stop();
     if (m_socket)
         m_socket->close();
-    request_stop();
     if (!wait(wait_ms)) {
         quit();
         return false;
