@@ -19,28 +19,11 @@
 #include "c_devsim_media.h"
 #include "common/bench_figures.h"
 #include "common/devsim_window.h"
+#include "common/gui_worker.h"
 #include "common/h264video_peer.h"
 #include "ui/c_ui_u_setting_dlg.h"
 
 namespace bench {
-
-// Runs the GUI thread's event loop until work (on its own thread) returns.
-inline void run_with_gui(const std::function<void()>& work)
-{
-    QEventLoop loop;
-    std::thread t([&] {
-        work();
-        QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
-    });
-    loop.exec();
-    t.join();
-}
-
-// Runs fn on the GUI thread and waits for it (from a worker thread).
-inline void on_gui(QObject* context, const std::function<void()>& fn)
-{
-    QMetaObject::invokeMethod(context, fn, Qt::BlockingQueuedConnection);
-}
 
 // Times of the KM messages the device has deciphered, in arrival order.
 class km_arrivals

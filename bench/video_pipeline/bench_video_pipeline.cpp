@@ -25,6 +25,7 @@
 
 #include "common/bench_figures.h"
 #include "common/bench_stream.h"
+#include "common/gui_worker.h"
 #include "common/label_probe.h"
 #include "common/h264video_session.h"
 #include "common/reference_decoder.h"
@@ -66,18 +67,6 @@ struct viewer_session
     }
 };
 
-// Runs the GUI thread's event loop until work (on its own thread) returns.
-void run_with_gui(const std::function<void()>& work)
-{
-    QEventLoop loop;
-    std::thread t([&] {
-        work();
-        QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
-    });
-    loop.exec();
-    t.join();
-}
-
 struct throughput
 {
     double fps = 0;
@@ -111,7 +100,7 @@ throughput viewer_round(const bench::test_stream& st)
     bench::label_probe probe(*v.s.window);
     const int n = int(v.wire.size());
     double secs = 0;
-    run_with_gui([&] {
+    bench::run_with_gui([&] {
         const auto cpu0 = bench::thread_cpu();
         const auto t0 = bench::clock::now();
         for (const auto& b : v.wire)
@@ -140,7 +129,7 @@ std::vector<double> latency_run(const bench::test_stream& st, int* lost)
         return ms;
     bench::label_probe probe(*v.s.window);
     *lost = 0;
-    run_with_gui([&] {
+    bench::run_with_gui([&] {
         const auto period = std::chrono::microseconds(1000000 / k_fps);
         auto next = bench::clock::now();
         int shown = 0;
