@@ -51,6 +51,27 @@ private:
     std::list<uint8_t> m_list;
 };
 
+// A media channel's thread pair over sock, with its queue and wake-up
+// object; whatever is left queued is freed at the end.
+struct media_pair
+{
+    explicit media_pair(std::shared_ptr<c_tcp_sock> sock)
+        : pair(std::make_unique<c_socket_pair>(std::move(sock), &q, &wake, SOCKET_KIND_MEDIA))
+    {
+    }
+    ~media_pair()
+    {
+        pair.reset();
+        drain_and_free(q);
+    }
+    c_socket_send_u* send() const { return static_cast<c_socket_send_u*>(pair->send_thread().get()); }
+    void start() { pair->start(QThread::InheritPriority, QThread::InheritPriority); }
+
+    mt_queue<CQUEUE_MESSAGE> q;
+    c_wake_up wake;
+    std::unique_ptr<c_socket_pair> pair;
+};
+
 }  // namespace
 
 TEST(WakeUp, TicketCatchesAWakeGivenBeforeTheWait)
@@ -97,34 +118,32 @@ TEST(WakeUp, KmProducerWakesTheMediaSendThreadUntilItStops)
     LoopbackPeer peer;
     auto sock = connect_to(peer);
     ASSERT_TRUE(sock);
-    mt_queue<CQUEUE_MESSAGE> q;
-    c_wake_up wake;
-    auto pair = std::make_unique<c_socket_pair>(sock, &q, &wake, SOCKET_KIND_MEDIA);
+    media_pair m(sock);
     ListSyncer syncer;
 
     // Before the syncer is attached its wake goes nowhere.
-    unsigned long t = wake.ticket();
+    unsigned long t = m.wake.ticket();
     syncer.queue_km(3);
-    EXPECT_EQ(wake.ticket(), t);
+    EXPECT_EQ(m.wake.ticket(), t);
 
-    static_cast<c_socket_send_u*>(pair->send_thread().get())->set_syncer(&syncer);
-    t = wake.ticket();
+    m.send()->set_syncer(&syncer);
+    t = m.wake.ticket();
     syncer.queue_km(5);
-    EXPECT_TRUE(wake.wait_from(t, 10000));
+    EXPECT_TRUE(m.wake.wait_from(t, 10000));
 
     // Running, the thread flushes both messages through sync().
-    pair->start(QThread::InheritPriority, QThread::InheritPriority);
+    m.start();
     ASSERT_TRUE(wait_until([&] { return syncer.sent.load() == 2; }, 10000));
     syncer.queue_km(44);
     ASSERT_TRUE(wait_until([&] { return syncer.sent.load() == 3; }, 10000));
 
     // Stopped, the thread no longer lends its wake-up object, which may go
     // with the channel's owner before the syncer does.
-    pair->stop();
-    t = wake.ticket();
+    m.pair->stop();
+    t = m.wake.ticket();
     syncer.queue_km(3);
-    EXPECT_EQ(wake.ticket(), t);
-    pair.reset();
+    EXPECT_EQ(m.wake.ticket(), t);
+    m.pair.reset();
     syncer.queue_km(3);
 }
 
@@ -135,47 +154,37 @@ TEST(WakeUp, TheSyncerHearsOnceOfASendThreadThatEndedWithItsChannel)
         LoopbackPeer peer;
         auto sock = connect_to(peer);
         ASSERT_TRUE(sock);
-        mt_queue<CQUEUE_MESSAGE> q;
-        c_wake_up wake;
-        c_socket_pair pair(sock, &q, &wake, SOCKET_KIND_MEDIA);
+        media_pair m(sock);
         ListSyncer syncer;
-        static_cast<c_socket_send_u*>(pair.send_thread().get())->set_syncer(&syncer);
-        pair.start(QThread::InheritPriority, QThread::InheritPriority);
+        m.send()->set_syncer(&syncer);
+        m.start();
         peer.close_client();  // the receive thread closes the socket
         EXPECT_TRUE(wait_until([&] { return syncer.lost.load() == 1; }, 10000));
-        pair.stop();
+        m.pair->stop();
         EXPECT_EQ(syncer.lost.load(), 1);
-        drain_and_free(q);
     }
     // Never connected, attached only after the thread has ended: told then.
     {
-        auto sock = std::make_shared<c_tcp_sock>();
-        mt_queue<CQUEUE_MESSAGE> q;
-        c_wake_up wake;
-        c_socket_pair pair(sock, &q, &wake, SOCKET_KIND_MEDIA);
-        pair.start(QThread::InheritPriority, QThread::InheritPriority);
-        auto* send = static_cast<c_socket_send_u*>(pair.send_thread().get());
-        ASSERT_TRUE(wait_until([&] { return send->isFinished(); }, 10000));
+        media_pair m(std::make_shared<c_tcp_sock>());
+        m.start();
+        ASSERT_TRUE(wait_until([&] { return m.send()->isFinished(); }, 10000));
         ListSyncer syncer;
-        send->set_syncer(&syncer);
+        m.send()->set_syncer(&syncer);
         EXPECT_EQ(syncer.lost.load(), 1);
-        pair.stop();
     }
     // Stopped, not lost: not told.
     {
         LoopbackPeer peer;
         auto sock = connect_to(peer);
         ASSERT_TRUE(sock);
-        mt_queue<CQUEUE_MESSAGE> q;
-        c_wake_up wake;
-        auto pair = std::make_unique<c_socket_pair>(sock, &q, &wake, SOCKET_KIND_MEDIA);
         ListSyncer syncer;
-        static_cast<c_socket_send_u*>(pair->send_thread().get())->set_syncer(&syncer);
-        pair->start(QThread::InheritPriority, QThread::InheritPriority);
-        pair->stop();
-        pair.reset();
+        {
+            media_pair m(sock);
+            m.send()->set_syncer(&syncer);
+            m.start();
+            m.pair->stop();
+        }
         EXPECT_EQ(syncer.lost.load(), 0);
-        drain_and_free(q);
     }
 }
 
