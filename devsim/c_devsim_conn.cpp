@@ -98,15 +98,7 @@ void c_devsim_conn::frame_done()
 int c_devsim_conn::socket_source::recv(uint8_t* buf, int len)
 {
     c_tcp_sock& sock = *m_conn.m_sock;
-    int n;
-    if (m_conn.m_busyWait) {
-        n = sock.tcp_recv_spinning(buf, len, m_conn.m_spin, 100);
-    } else {
-        const int w = sock.wait_readable(100);
-        n = w > 0 ? sock.tcp_recv(buf, len, 0) : -1;
-        if (w == 0)
-            errno = EAGAIN;
-    }
+    const int n = sock.tcp_recv_within(buf, len, 100, m_conn.m_busyWait ? &m_conn.m_spin : nullptr);
     if (n >= 0)
         return n;
     // Nothing yet: the reader tests should_stop() and asks again.

@@ -95,13 +95,13 @@ TEST(SpinWait, SpinningReceiveSeesLateBytesTimeOutsAndAClosedPeer)
     ASSERT_TRUE(peer.send_bytes({1, 2, 3}));
     int n = -1;
     for (int i = 0; i < 50 && n <= 0; ++i)
-        n = s->tcp_recv_spinning(buf, sizeof buf, spin, 100);
+        n = s->tcp_recv_within(buf, sizeof buf, 100, &spin);
     ASSERT_EQ(n, 3);
     EXPECT_EQ(buf[2], 3);
 
     // Nothing comes: a time-out, told apart from a close by errno.
     errno = 0;
-    EXPECT_EQ(s->tcp_recv_spinning(buf, sizeof buf, spin, 30), -1);
+    EXPECT_EQ(s->tcp_recv_within(buf, sizeof buf, 30, &spin), -1);
     EXPECT_EQ(errno, EAGAIN);
 
     // Bytes that come long after the look has given up still arrive.
@@ -111,7 +111,7 @@ TEST(SpinWait, SpinningReceiveSeesLateBytesTimeOutsAndAClosedPeer)
     });
     n = -1;
     for (int i = 0; i < 50 && n < 0; ++i)
-        n = s->tcp_recv_spinning(buf, sizeof buf, spin, 100);
+        n = s->tcp_recv_within(buf, sizeof buf, 100, &spin);
     late.join();
     ASSERT_EQ(n, 2);
     EXPECT_EQ(buf[0], 9);
@@ -120,6 +120,6 @@ TEST(SpinWait, SpinningReceiveSeesLateBytesTimeOutsAndAClosedPeer)
     peer.close_client();
     n = -1;
     for (int i = 0; i < 50 && n < 0; ++i)
-        n = s->tcp_recv_spinning(buf, sizeof buf, spin, 100);
+        n = s->tcp_recv_within(buf, sizeof buf, 100, &spin);
     EXPECT_EQ(n, 0);
 }

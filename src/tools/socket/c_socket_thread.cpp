@@ -27,7 +27,7 @@ public:
         if (len <= 0)
             return -1;
         if (m_spinning)
-            return checked(m_thread.socket()->tcp_recv_spinning(buf, len, m_spin, 100));
+            return checked(m_thread.socket()->tcp_recv_within(buf, len, 100, &m_spin));
         return checked(m_thread.socket()->tcp_recv(buf, len, 0));
     }
 

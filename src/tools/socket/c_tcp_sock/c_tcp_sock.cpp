@@ -243,11 +243,11 @@ int c_tcp_sock::wait_readable(int timeout_ms)
     return (p.revents & (POLLIN | POLLHUP | POLLERR)) ? 1 : 0;
 }
 
-int c_tcp_sock::tcp_recv_spinning(void* buf, int size, c_spin_wait& spin, int timeout_ms)
+int c_tcp_sock::tcp_recv_within(void* buf, int size, int timeout_ms, c_spin_wait* spin)
 {
     // The look is a poll, not a receive: a receive takes the socket's lock,
     // and segments arriving meanwhile are then queued behind it.
-    const bool ready = spin.spin([this] { return wait_readable(0) != 0; });
+    const bool ready = spin && spin->spin([this] { return wait_readable(0) != 0; });
     const int w = ready ? 1 : wait_readable(timeout_ms);
     if (w == 0)
         errno = EAGAIN;

@@ -50,10 +50,11 @@ public:
     // 0 time-out, -1 error (closed socket included).
     int wait_readable(int timeout_ms);
 
-    // Looks for bytes without sleeping while `spin` finds that pays (answers
-    // come back within microseconds), else waits up to timeout_ms for them;
-    // then receives. As tcp_recv; -1 with errno EAGAIN when nothing came in time.
-    int tcp_recv_spinning(void* buf, int size, c_spin_wait& spin, int timeout_ms);
+    // Waits up to timeout_ms for bytes, then receives. Given a spin, it first
+    // looks for them without sleeping while that pays (answers coming back
+    // within microseconds). As tcp_recv; -1 with errno EAGAIN when nothing
+    // came in time.
+    int tcp_recv_within(void* buf, int size, int timeout_ms, c_spin_wait* spin = nullptr);
 
     // Closes when open and marks the handle invalid; otherwise does nothing.
     void close();
