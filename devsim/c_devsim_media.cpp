@@ -17,6 +17,7 @@
 namespace {
 constexpr uint32_t k_sector = 512;
 constexpr uint32_t k_max_wish = 65535;  // the count travels as u16
+constexpr size_t k_max_run = 256 * 1024;  // bytes held before they are written
 }  // namespace
 
 c_devsim_media::c_devsim_media(c_devsim& dev) : c_devsim_channel(dev, "media") {}
@@ -25,8 +26,39 @@ c_devsim_media::~c_devsim_media()
 {
     stop();
     std::lock_guard<std::mutex> lk(m_lock);
+    flush_run();
     if (m_image >= 0)
         ::close(m_image);
+}
+
+bool c_devsim_media::store_sector(uint64_t sector, const uint8_t* data)
+{
+    const bool follows = !m_run.empty() && sector == m_runFirst + m_run.size() / k_sector;
+    bool ok = true;
+    if (!m_run.empty() && (!follows || m_run.size() >= k_max_run))
+        ok = flush_run();
+    if (m_run.empty())
+        m_runFirst = sector;
+    m_run.insert(m_run.end(), data, data + k_sector);
+    return ok;
+}
+
+bool c_devsim_media::flush_run()
+{
+    if (m_run.empty())
+        return true;
+    const uint64_t sectors = m_run.size() / k_sector;
+    const bool ok = m_image >= 0 && pwrite(m_image, m_run.data(), m_run.size(), off_t(m_runFirst * k_sector)) ==
+                                        ssize_t(m_run.size());
+    if (!ok) {
+        m_dev.log("media: cannot write sectors %llu to %llu to the image", (unsigned long long)m_runFirst,
+                  (unsigned long long)(m_runFirst + sectors - 1));
+        m_dev.events().note(name(), "error", {{QStringLiteral("error"), QStringLiteral("image write failed")},
+                                              {QStringLiteral("sector"), qint64(m_runFirst)},
+                                              {QStringLiteral("count"), qint64(sectors)}});
+    }
+    m_run.clear();
+    return ok;
 }
 
 c_devsim_media::status_t c_devsim_media::status() const
@@ -157,6 +189,7 @@ void c_devsim_media::map(uint8_t flags, uint32_t sectors)
 
 void c_devsim_media::unmap()
 {
+    flush_run();
     if (m_image >= 0) {
         fsync(m_image);
         ::close(m_image);
@@ -175,6 +208,7 @@ void c_devsim_media::unmap()
 
 std::vector<uint8_t> c_devsim_media::next_wish()
 {
+    flush_run();
     uint8_t b[8] = {8, 0, 0, 0, 0, 0, 0, 0};
     if (m_mapped && m_wish.kind && m_wish.gotCount < m_wish.count) {
         // The viewer asks again before finishing: wish the rest once more.
@@ -217,6 +251,7 @@ std::vector<uint8_t> c_devsim_media::next_wish()
 
 void c_devsim_media::finish_wish()
 {
+    flush_run();
     const wish w = m_wish;
     m_wish = wish();
     if (w.kind == 2) {
@@ -324,10 +359,9 @@ bool c_devsim_media::on_frame(const uint8_t* header, uint8_t* body, uint32_t len
             f.insert(QStringLiteral("error"), QStringLiteral("sector not stored"));
             m_dev.log("media: read data of sector %llu not stored (outside the mapped disk)",
                       (unsigned long long)sector);
-        } else if (pwrite(m_image, body + 8, k_sector, off_t(sector * k_sector)) != ssize_t(k_sector)) {
-            f.insert(QStringLiteral("error"), QStringLiteral("image write failed"));
-            m_dev.log("media: cannot write sector %llu to the image", (unsigned long long)sector);
         } else {
+            if (!store_sector(sector, body + 8))
+                f.insert(QStringLiteral("error"), QStringLiteral("image write failed"));
             ++m_read;
         }
         reply = c_devsim_frames::clear({9, 1, 0});

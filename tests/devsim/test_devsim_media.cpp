@@ -153,3 +153,53 @@ TEST_F(DevsimTest, MediaCycleCopiesTheDiskAndWritesAFile)
     EXPECT_FALSE(m_dev->media().status().mapped);
     EXPECT_EQ(ask(media).wish, 0);
 }
+
+// The device stores read data in runs of consecutive sectors. Sectors sent
+// out of order, or sent twice with other bytes first, still land where they
+// belong with the last bytes sent, and what arrived is in the image by the
+// next status request.
+TEST_F(DevsimTest, ReadDataOutOfOrderOrSentTwiceLandsWhereItBelongs)
+{
+    const int sectors = 512;
+    const QByteArray disk = random_bytes(sectors * 512, 11);
+    const QByteArray junk = random_bytes(512, 12);
+    c_devsim_options o = defaults();
+    start(o);
+    scripted_channel media;
+    ASSERT_TRUE(media.connect(m_dev->port_media()));
+    received_frame f;
+    ASSERT_TRUE(media.send(build_msg_50(42)));
+    ASSERT_TRUE(media.next(f));
+    ASSERT_TRUE(media.send(build_msg_7(1, 0x01, sectors)));
+    ASSERT_TRUE(media.next(f));
+    auto send_sector = [&](const wish_t& w, uint16_t i, const char* bytes) {
+        return media.send(build_msg_9(1, w.start, i, reinterpret_cast<const uint8_t*>(bytes), 512,
+                                      i + 1 == w.count)) &&
+               media.next(f) && f.type() == 9;
+    };
+    auto image = [&] {
+        QFile img(m_opt.mediaOut);
+        return img.open(QIODevice::ReadOnly) ? img.readAll() : QByteArray();
+    };
+
+    // First wish: the first half in order, except that sector 5 first gets
+    // other bytes; then a status request before the rest.
+    wish_t w = ask(media);
+    ASSERT_EQ(w.wish, 1);
+    ASSERT_EQ(w.count, 128);
+    for (uint16_t i = 0; i < 64; ++i)
+        ASSERT_TRUE(send_sector(w, i, i == 5 ? junk.constData() : disk.constData() + (w.start + i) * 512));
+    ASSERT_TRUE(send_sector(w, 5, disk.constData() + (w.start + 5) * 512));
+    const wish_t again = ask(media);
+    ASSERT_EQ(again.wish, 1);
+    EXPECT_EQ(again.start, w.start + 64) << "the first 64 sectors are stored";
+    EXPECT_TRUE(image().left(64 * 512) == disk.left(64 * 512)) << "stored data is in the image by the next request";
+
+    // The rest of the disk, each wish sent from its end back to its start.
+    for (w = again; w.wish == 1; w = ask(media)) {
+        for (int i = w.count - 1; i >= 0; --i)
+            ASSERT_TRUE(send_sector(w, uint16_t(i), disk.constData() + (w.start + i) * 512));
+    }
+    ASSERT_TRUE(wait_for([&] { return m_dev->media().status().wholeDiskDone; }));
+    EXPECT_TRUE(image() == disk) << "the image differs from the disk";
+}
