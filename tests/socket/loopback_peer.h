@@ -120,6 +120,7 @@ public:
     }
 
     int listen_fd() const { return m_listen; }
+    int client_fd() const { return m_client; }
 
 private:
     int m_listen = -1;
