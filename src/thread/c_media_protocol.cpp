@@ -1,5 +1,6 @@
 #include "thread/c_media_protocol.h"
 
+#include <QElapsedTimer>
 #include <QThread>
 #include <cerrno>
 #include <chrono>
@@ -107,14 +108,24 @@ void c_media_protocol::shutdown()
     m_shut_down = true;
 
     // The pauses only give the final message time to go out; on a channel
-    // that never connected, or that the device closed, nothing can.
+    // that never connected, or that the device closed, nothing can. The first
+    // ends as soon as the device has acknowledged everything queued, the
+    // final unmap last; the second is for threads that did not end when
+    // stopped, and is skipped when both have. Closing the window no longer
+    // freezes it for a second and a half.
     const bool connected = m_pair && m_sock && m_sock->get_handle() >= 0;
     m_queue.push(build_msg_7(0x01, 0, 0));
     if (connected)
-        QThread::msleep(m_pauses.shutdown_send_ms);
+    {
+        QElapsedTimer waited;
+        waited.start();
+        while (m_queue.size() > 0 && waited.elapsed() < qint64(m_pauses.shutdown_send_ms))
+            QThread::msleep(1);
+    }
     if (m_pair)
         m_pair->stop();
-    if (connected)
+    const auto ended = [](const std::shared_ptr<c_socket_thread>& t) { return !t || t->isFinished(); };
+    if (connected && !(m_pair && ended(m_pair->send_thread()) && ended(m_pair->recv_thread())))
         QThread::msleep(m_pauses.shutdown_stop_ms);
 
     // The read thread ends before the queue is emptied, so that it cannot

@@ -61,8 +61,8 @@ public:
     struct pauses
     {
         unsigned map_gap_ms = 200;        // between the unmap and the map message
-        unsigned shutdown_send_ms = 500;  // lets the final unmap message go out
-        unsigned shutdown_stop_ms = 1000; // after the channel's threads have stopped
+        unsigned shutdown_send_ms = 500;  // at most, for the final unmap to be acknowledged
+        unsigned shutdown_stop_ms = 1000; // after stopping threads that did not end
     };
 
     explicit c_media_protocol(clock_fn clock = clock_fn(), std::string sysfs_root = "/sys");

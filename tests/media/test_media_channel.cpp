@@ -162,6 +162,30 @@ TEST_F(MediaChannel, UnmapWhileReadsAreQueuedSendsTheUnmapNext)
     EXPECT_EQ(bytes{}, m_dev.next(300));  // nothing else was left
 }
 
+TEST_F(MediaChannel, ShutdownWaitsOnlyUntilTheDeviceHasTheUnmap)
+{
+    // Pauses far longer than the test may take: a shutdown that sat them out
+    // would take 20 s.
+    m_proto->set_pauses({20, 10000, 10000});
+    connect_and_identify();
+    map_and_answer();
+    m_dev.send(status_answer(0, 0, 0));  // the status request in flight
+    bytes last;
+    std::thread device([&] {
+        last = m_dev.next(5000);
+        if (last == map_msg(0, 0))
+            m_dev.send({0x07, 0x01, 0x00});
+    });
+    const auto t0 = clock_type::now();
+    m_proto->shutdown();
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(clock_type::now() - t0);
+    device.join();
+    EXPECT_EQ(map_msg(0, 0), last) << "the unmap went out before the channel closed";
+    EXPECT_LT(took.count(), 5000) << "the shutdown sat out its pauses";
+    EXPECT_EQ(0, m_proto->queue().size());
+    EXPECT_FALSE(m_proto->disk()->is_open());
+}
+
 TEST_F(MediaChannel, NoDeviceAndPeerClose)
 {
     // Connection refused: the threads start anyway and shut down cleanly.
