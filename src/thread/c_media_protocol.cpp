@@ -111,8 +111,8 @@ void c_media_protocol::shutdown()
     // that never connected, or that the device closed, nothing can. The first
     // ends as soon as the device has acknowledged everything queued, the
     // final unmap last; the second is for threads that did not end when
-    // stopped, and is skipped when both have. Closing the window no longer
-    // freezes it for a second and a half.
+    // stopped, and is skipped when both have, so that closing the window
+    // does not freeze it for a second and a half.
     const bool connected = m_pair && m_sock && m_sock->get_handle() >= 0;
     m_queue.push(build_msg_7(0x01, 0, 0));
     if (connected)
