@@ -32,6 +32,13 @@ wish_t ask(scripted_channel& media)
     return w;
 }
 
+// Connects to the media port and identifies as a user, as the viewer does first.
+bool identified(scripted_channel& media, uint16_t port)
+{
+    received_frame f;
+    return media.connect(port) && media.send(build_msg_50(42)) && media.next(f);
+}
+
 QByteArray random_bytes(int n, unsigned seed)
 {
     std::mt19937 gen(seed);
@@ -51,10 +58,8 @@ TEST_F(DevsimTest, MediaCycleCopiesTheDiskAndWritesAFile)
     o.busyWait = true;  // reads that look before sleeping cut the same frames
     start(o);
     scripted_channel media;
-    ASSERT_TRUE(media.connect(m_dev->port_media()));
+    ASSERT_TRUE(identified(media, m_dev->port_media()));
     received_frame f;
-    ASSERT_TRUE(media.send(build_msg_50(42)));
-    ASSERT_TRUE(media.next(f));
     // The viewer's map: an unmap with count 0, then the map with the size.
     ASSERT_TRUE(media.send(build_msg_7(1, 0, 0)));
     ASSERT_TRUE(media.next(f));
@@ -166,10 +171,8 @@ TEST_F(DevsimTest, ReadDataOutOfOrderOrSentTwiceLandsWhereItBelongs)
     c_devsim_options o = defaults();
     start(o);
     scripted_channel media;
-    ASSERT_TRUE(media.connect(m_dev->port_media()));
+    ASSERT_TRUE(identified(media, m_dev->port_media()));
     received_frame f;
-    ASSERT_TRUE(media.send(build_msg_50(42)));
-    ASSERT_TRUE(media.next(f));
     ASSERT_TRUE(media.send(build_msg_7(1, 0x01, sectors)));
     ASSERT_TRUE(media.next(f));
     auto send_sector = [&](const wish_t& w, uint16_t i, const char* bytes) {
