@@ -451,6 +451,29 @@ TEST(VideoDecoderWidth, PicturesOfAWidthNotAMultipleOf16LeaveOtherPicturesIntact
     EXPECT_FALSE(c_conversion_buffer::fits(4096, 2048));  // exactly the block, no room left behind
 }
 
+TEST(VideoDecoderWidth, EveryColumnIsConvertedAtAWidthNotAMultipleOf8)
+{
+    // 1366 x 768 screens are common. With rows packed at 1366 * 4 bytes the
+    // converter's vector code has no room for the last block of 8 pixels and
+    // leaves the last 6 columns of every row as they were.
+    const int w = 1366, h = 64;
+    const std::vector<unit> units = encode_stream(w, h, 3);
+    c_video_pipeline pl;
+    for (const unit& u : units) {
+        ASSERT_TRUE(feed(pl, 1, u));
+        const QImage pic = pl.take_picture();
+        ASSERT_EQ(pic.size(), QSize(w, h));
+        // The right-hand bar is near white (240, 240, 240) up to the edge.
+        for (int y = 0; y < h; ++y)
+            for (int x = w - 10; x < w; ++x) {
+                const QRgb p = pic.pixel(x, y);
+                ASSERT_GT(qRed(p), 200) << x << "," << y;
+                ASSERT_GT(qGreen(p), 200) << x << "," << y;
+                ASSERT_GT(qBlue(p), 200) << x << "," << y;
+            }
+    }
+}
+
 TEST(VideoDecoderPlain, DecodeBeforeOpenOrAfterCloseFails)
 {
     c_video_decoder d;

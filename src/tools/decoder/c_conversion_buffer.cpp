@@ -43,6 +43,12 @@ bool c_conversion_buffer::fits(int width, int height)
     return width > 0 && height > 0 && int64_t(width) * height * 4 + k_tail <= k_capacity;
 }
 
+int c_conversion_buffer::stride_for(int width, int height)
+{
+    const int64_t padded = (int64_t(width) * 4 + 63) & ~int64_t(63);
+    return padded * height + k_tail <= k_capacity ? int(padded) : width * 4;
+}
+
 bool c_conversion_buffer::slots_free() const
 {
     for (int i = 0; i < m_slot_count; ++i) {
@@ -58,13 +64,14 @@ void c_conversion_buffer::cut_slots(int width, int height)
         s = slot();
     // Slots start on 64-byte boundaries for the converter's vector stores,
     // each followed by the converter's spill-over room.
-    const int64_t bytes = int64_t(width) * height * 4;
+    const int stride = stride_for(width, height);
+    const int64_t bytes = int64_t(stride) * height;
     const int64_t step = (bytes + k_tail + 63) & ~int64_t(63);
     m_slot_count = step + bytes + k_tail <= k_capacity ? 2 : 1;
     for (int i = 0; i < m_slot_count; ++i) {
         uint8_t* p = m_block.get() + i * step;
         m_slots[i].pixels = p;
-        m_slots[i].image = QImage(p, width, height, width * 4, QImage::Format_RGB32, release_block,
+        m_slots[i].image = QImage(p, width, height, stride, QImage::Format_RGB32, release_block,
                                   new std::shared_ptr<uint8_t[]>(m_block));
     }
     m_width = width;
@@ -94,20 +101,21 @@ c_conversion_buffer::picture c_conversion_buffer::acquire(int width, int height)
                 m_next = (m_next + n + 1) % m_slot_count;
                 out.image = s.image;
                 out.pixels = s.pixels;
-                out.stride = width * 4;
+                out.stride = int(s.image.bytesPerLine());
                 return out;
             }
         }
     }
 
     ++m_outside;
-    uint8_t* own = new (std::nothrow) uint8_t[size_t(int64_t(width) * height * 4 + k_tail)];
+    const int stride = stride_for(width, height);
+    uint8_t* own = new (std::nothrow) uint8_t[size_t(int64_t(stride) * height + k_tail)];
     if (!own)
         out_of_picture_memory();
-    out.image = QImage(own, width, height, width * 4, QImage::Format_RGB32, release_own, own);
+    out.image = QImage(own, width, height, stride, QImage::Format_RGB32, release_own, own);
     if (out.image.isNull())
         out_of_picture_memory();
     out.pixels = own;
-    out.stride = width * 4;
+    out.stride = stride;
     return out;
 }

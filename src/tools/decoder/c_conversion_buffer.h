@@ -8,8 +8,7 @@
 
 // The memory decoded pictures are converted into: one 32 MiB block,
 // allocated once per channel start, handed out as pictures of 4-byte pixels
-// (width * 4 bytes per row, no padding) that the GUI thread receives without
-// a copy.
+// that the GUI thread receives without a copy.
 //
 // The GUI may still be showing the previous picture while the next one is
 // converted, so the block is cut into two alternating slots when two pictures
@@ -41,6 +40,13 @@ public:
 
     // True when a width x height picture fits the buffer at all.
     static bool fits(int width, int height);
+
+    // Bytes per row of a width x height picture: the width rounded up to 16
+    // pixels. libswscale's vector code converts rows in blocks of 8 pixels and,
+    // when the row stride has no room for the last block, leaves the last
+    // pixels of every row unconverted (6 columns at 1366 wide). Tightly
+    // packed only when the padded picture would not fit.
+    static int stride_for(int width, int height);
 
     // Memory for the next picture, not referenced by any image handed out
     // before. Null image (and an error line) when the size does not fit.
