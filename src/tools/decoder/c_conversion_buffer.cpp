@@ -76,7 +76,7 @@ void c_conversion_buffer::cut_slots(int width, int height)
     }
     m_width = width;
     m_height = height;
-    m_next = 0;
+    m_last = 0;
 }
 
 c_conversion_buffer::picture c_conversion_buffer::acquire(int width, int height)
@@ -93,12 +93,14 @@ c_conversion_buffer::picture c_conversion_buffer::acquire(int width, int height)
 
     if (width == m_width && height == m_height) {
         for (int n = 0; n < m_slot_count; ++n) {
-            slot& s = m_slots[(m_next + n) % m_slot_count];
+            // The slot written last comes first: once the GUI has let go
+            // of it, its memory is the likeliest still to be in the cache.
+            slot& s = m_slots[(m_last + n) % m_slot_count];
             if (s.image.isDetached()) {
                 // Whoever dropped the last other copy did so before this
                 // point; do not let the writes below move ahead of that.
                 std::atomic_thread_fence(std::memory_order_acquire);
-                m_next = (m_next + n + 1) % m_slot_count;
+                m_last = (m_last + n) % m_slot_count;
                 out.image = s.image;
                 out.pixels = s.pixels;
                 out.stride = int(s.image.bytesPerLine());

@@ -11,8 +11,8 @@
 // that the GUI thread receives without a copy.
 //
 // The GUI may still be showing the previous picture while the next one is
-// converted, so the block is cut into two alternating slots when two pictures
-// fit, and a slot is only written once every image referring to it is gone.
+// converted, so the block is cut into two slots when two pictures fit, and a
+// slot is only written once every image referring to it is gone.
 // When no slot is free (a picture over 16 MiB still being shown, or the GUI
 // keeping old pictures) the picture gets memory of its own instead. Images
 // keep the block alive, so they stay valid after this object is destroyed.
@@ -70,7 +70,7 @@ private:
     int m_slot_count = 0;
     int m_width = 0;
     int m_height = 0;
-    int m_next = 0;
+    int m_last = 0;
     int m_outside = 0;
 };
 
