@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <thread>
 
 #include <arpa/inet.h>
@@ -129,11 +130,16 @@ double loopback_round_trip_ms(int trips, bool one_core)
     return bench::median(ms);
 }
 
-// MB/s the test device serves to a bare client: one thread that asks for the
-// status and sends each read-data message as soon as the previous one is
-// answered, looking for each answer without sleeping. The device's own share
-// of a sector's time; the viewer's path adds the rest.
-double device_alone_mbps(const QString& out, const QByteArray& disk)
+// Sends one message and returns once its answer is in *body (false when the
+// connection failed).
+using ask_fn = std::function<bool(CQUEUE_MESSAGE, std::vector<uint8_t>* body)>;
+
+// Reads the whole disk from the in-process test device through a bare client:
+// connect(fd) sets the client up on the connected socket and returns its way
+// of asking; the client identifies, maps the disk and answers every read wish
+// sector by sector. MB/s, 0 when the read did not finish.
+double bare_client_mbps(const QString& out, const QByteArray& disk, const std::function<ask_fn(int fd)>& connect,
+                        const std::function<void()>& disconnect = {})
 {
     c_devsim_options o;
     o.portVideo = o.portKM = o.portMedia = o.portControl = 0;
@@ -158,41 +164,63 @@ double device_alone_mbps(const QString& out, const QByteArray& disk)
         ::close(fd);
         return 0;
     }
+    const ask_fn ask = connect(fd);
     std::vector<uint8_t> body;
-    auto ask = [&](CQUEUE_MESSAGE m) {
-        const bool sent = full_send(fd, m.data, m.length);
-        m.free_data();
-        // Never sleeps: a sleeping client would pay a wake-up per sector.
-        pollfd p{fd, POLLIN, 0};
-        while (sent && ::poll(&p, 1, 0) == 0) {
-        }
-        uint8_t header[FRAME_HEADER_LEN];
-        if (!sent || !full_recv(fd, header, sizeof header))
-            return false;
-        body.resize(frame_wire_len(header));
-        return body.empty() || full_recv(fd, body.data(), body.size());
-    };
     const uint32_t sectors = uint32_t(disk.size() / 512);
     const auto* data = reinterpret_cast<const uint8_t*>(disk.constData());
     double secs = 0;
     uint64_t done = 0;
-    if (ask(build_msg_50(o.userID)) && ask(build_msg_7(1, c_media_protocol::MAP_FLAG_MAPPED, sectors))) {
+    if (ask(build_msg_50(o.userID), &body) &&
+        ask(build_msg_7(1, c_media_protocol::MAP_FLAG_MAPPED, sectors), &body)) {
         const auto t0 = bench::clock::now();
-        while (done < sectors && ask(build_msg_8(1, 0)) && body.size() >= 8 && body[1] == 1) {
+        while (done < sectors && ask(build_msg_8(1, 0), &body) && body.size() >= 8 && body[1] == 1) {
             const uint32_t start = read_be32(body.data() + 2);
             const uint16_t count = read_be16(body.data() + 6);
             if (uint64_t(start) + count > sectors)
                 break;
             for (uint16_t i = 0; i < count; ++i)
-                if (!ask(build_msg_9(1, start, i, data + (uint64_t(start) + i) * 512, 512, i + 1 == count ? 1 : 0)))
+                if (!ask(build_msg_9(1, start, i, data + (uint64_t(start) + i) * 512, 512, i + 1 == count ? 1 : 0),
+                         &body))
                     break;
             done += count;
+            // A client that never sleeps crawls when other work holds the cores.
+            if (bench::seconds_between(t0, bench::clock::now()) > 60) {
+                bench::note("[%s] a bare client gave up after 60 s at sector %llu", k_name,
+                            static_cast<unsigned long long>(done));
+                break;
+            }
         }
         secs = bench::seconds_between(t0, bench::clock::now());
     }
+    ::shutdown(fd, SHUT_RDWR);
+    if (disconnect)
+        disconnect();
     ::close(fd);
     dev.stop();
     return done >= sectors && secs > 0 ? double(disk.size()) / secs / 1e6 : 0;
+}
+
+// MB/s the test device serves to a bare client: one thread that sends each
+// message as soon as the previous one is answered, looking for each answer
+// without sleeping. The device's own share of a sector's time; the viewer's
+// path adds the rest.
+double device_alone_mbps(const QString& out, const QByteArray& disk)
+{
+    return bare_client_mbps(out, disk, [](int fd) -> ask_fn {
+        return [fd](CQUEUE_MESSAGE m, std::vector<uint8_t>* body) {
+            const bool sent = full_send(fd, m.data, m.length);
+            m.free_data();
+            // Never sleeps: a sleeping client would pay a wake-up per sector.
+            pollfd p{fd, POLLIN, 0};
+            while (sent && ::poll(&p, 1, 0) == 0) {
+            }
+            uint8_t header[FRAME_HEADER_LEN];
+            if (!sent || !full_recv(fd, header, sizeof header))
+                return false;
+            body->resize(frame_wire_len(header));
+            return body->empty() || full_recv(fd, body->data(), body->size());
+        };
+    });
 }
 
 // MB/s the test device serves to the smallest client built like the viewer:
@@ -203,91 +231,51 @@ double device_alone_mbps(const QString& out, const QByteArray& disk)
 // has, without anything else of the viewer.
 double device_two_threads_mbps(const QString& out, const QByteArray& disk)
 {
-    c_devsim_options o;
-    o.portVideo = o.portKM = o.portMedia = o.portControl = 0;
-    o.controlPort = false;
-    o.readStdin = false;
-    o.eventsFile.clear();
-    o.userID = 7;
-    o.mediaOut = out;
-    o.busyWait = true;
-    c_devsim dev(o);
-    QString error;
-    if (!dev.start(&error))
-        return 0;
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(dev.port_media());
-    int on = 1;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) != 0) {
-        ::close(fd);
-        return 0;
-    }
     std::atomic<uint64_t> answers{0};
     std::atomic<bool> stop{false};
-    std::vector<uint8_t> body;  // the last answer's body, handed over by `answers`
-    std::thread receiver([&] {
-        uint8_t header[FRAME_HEADER_LEN];
-        std::vector<uint8_t> b;
-        for (;;) {
-            pollfd p{fd, POLLIN, 0};
-            while (::poll(&p, 1, 0) == 0) {
-                if (stop.load(std::memory_order_relaxed))
+    std::vector<uint8_t> last;  // the last answer's body, handed over by `answers`
+    std::thread receiver;
+    uint64_t seen = 0;
+    auto connect = [&](int fd) -> ask_fn {
+        receiver = std::thread([&, fd] {
+            uint8_t header[FRAME_HEADER_LEN];
+            std::vector<uint8_t> b;
+            for (;;) {
+                pollfd p{fd, POLLIN, 0};
+                while (::poll(&p, 1, 0) == 0) {
+                    if (stop.load(std::memory_order_relaxed))
+                        return;
+                    sched_yield();
+                }
+                if (!full_recv(fd, header, sizeof header))
                     return;
+                b.resize(frame_wire_len(header));
+                if (!b.empty() && !full_recv(fd, b.data(), b.size()))
+                    return;
+                last = b;
+                answers.fetch_add(1, std::memory_order_release);
+            }
+        });
+        return [&, fd](CQUEUE_MESSAGE m, std::vector<uint8_t>* body) {
+            const bool sent = full_send(fd, m.data, m.length);
+            m.free_data();
+            if (!sent)
+                return false;
+            while (answers.load(std::memory_order_acquire) == seen) {
+                if (stop.load(std::memory_order_relaxed))
+                    return false;
                 sched_yield();
             }
-            if (!full_recv(fd, header, sizeof header))
-                return;
-            b.resize(frame_wire_len(header));
-            if (!b.empty() && !full_recv(fd, b.data(), b.size()))
-                return;
-            body = b;
-            answers.fetch_add(1, std::memory_order_release);
-        }
-    });
-    uint64_t seen = 0;
-    auto ask = [&](CQUEUE_MESSAGE m) {
-        const bool sent = full_send(fd, m.data, m.length);
-        m.free_data();
-        if (!sent)
-            return false;
-        while (answers.load(std::memory_order_acquire) == seen)
-            sched_yield();
-        ++seen;
-        return true;
+            ++seen;
+            *body = last;
+            return true;
+        };
     };
-    const uint32_t sectors = uint32_t(disk.size() / 512);
-    const auto* data = reinterpret_cast<const uint8_t*>(disk.constData());
-    double secs = 0;
-    uint64_t done = 0;
-    if (ask(build_msg_50(o.userID)) && ask(build_msg_7(1, c_media_protocol::MAP_FLAG_MAPPED, sectors))) {
-        const auto t0 = bench::clock::now();
-        while (done < sectors && ask(build_msg_8(1, 0)) && body.size() >= 8 && body[1] == 1) {
-            const uint32_t start = read_be32(body.data() + 2);
-            const uint16_t count = read_be16(body.data() + 6);
-            if (uint64_t(start) + count > sectors)
-                break;
-            for (uint16_t i = 0; i < count; ++i)
-                if (!ask(build_msg_9(1, start, i, data + (uint64_t(start) + i) * 512, 512, i + 1 == count ? 1 : 0)))
-                    break;
-            done += count;
-            // Threads that never sleep crawl when other work holds the cores.
-            if (bench::seconds_between(t0, bench::clock::now()) > 60) {
-                bench::note("the two-thread client gave up after 60 s at sector %llu", (unsigned long long)done);
-                break;
-            }
-        }
-        secs = bench::seconds_between(t0, bench::clock::now());
-    }
-    stop.store(true);
-    ::shutdown(fd, SHUT_RDWR);
-    receiver.join();
-    ::close(fd);
-    dev.stop();
-    return done >= sectors && secs > 0 ? double(disk.size()) / secs / 1e6 : 0;
+    return bare_client_mbps(out, disk, connect, [&] {
+        stop.store(true);
+        if (receiver.joinable())
+            receiver.join();
+    });
 }
 
 }  // namespace
