@@ -372,7 +372,9 @@ int main()
                bench::fmt(dev_alone / bench::median(bound), 2));
     const double dev_two = bench::median(two);
     bench::row(k_name, "the same MB/s; reference: the test device to a bare two-thread client (one sends, one receives)",
-               bench::fmt(bench::median(mbps), 2), bench::fmt(dev_two, 2), bench::fmt(bench::median(mbps) / dev_two, 2));
+               bench::fmt(bench::median(mbps), 2), bench::fmt(dev_two, 2),
+               // A bare client that gave up reads as 0: no ratio then.
+               dev_two > 0 ? bench::fmt(bench::median(mbps) / dev_two, 2) : std::string("-"));
     bench::row(k_name, "image read back byte for byte", intact ? "identical" : "DIFFERENT", "", "", "identical",
                bench::yes_no(intact));
     return 0;
