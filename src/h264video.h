@@ -1,10 +1,11 @@
 #pragma once
-// The main window: at once the window and the session controller. It owns the
-// KM and video channels, receives their messages (c_abs_net_handler, on the
-// receive threads) and flushes the KM send list for the media send thread
-// (c_net_syncer). Its roles live in separate files:
-//   h264video_core.cpp       construction, destruction, session start, timers, KM channel
-//   h264video_video.cpp      video channel and the decoding glue
+// The main window: rendering, input translation, tool bar and dialogs. The
+// channels live in widget-free classes (c_km_channel, c_video_channel, and the
+// media dialog's c_media_protocol) that connect again by themselves after a
+// loss; the window shows their state and forwards to them. Its roles live in
+// separate files:
+//   h264video_core.cpp       construction, destruction, session start, timers, KM glue
+//   h264video_video.cpp      video glue and the channel-state overlay
 //   h264video_view.cpp       rendering, no-signal picture, full screen, optimum size,
 //                            window size file, cursor, mouse mapping and alignment
 //   h264video_input.cpp      event filter (keyboard, mouse, focus, close), mouse sampling and its
@@ -27,17 +28,11 @@
 #include <vector>
 
 #include "h264video_form.h"
-#include "tools/socket/CQUEUE_MESSAGE.h"
-#include "tools/socket/c_abs_net_handler.h"
-#include "tools/socket/c_event.h"
-#include "tools/socket/c_net_syncer.h"
-#include "tools/socket/c_sync_thread.h"
-#include "tools/socket/c_wake_up.h"
-#include "tools/socket/mt_queue.h"
+#include "tools/socket/c_channel_keeper.h"
 
-class c_tcp_sock;
-class c_socket_pair;
-class c_socket_recv_km1;
+class QLabel;
+class c_km_channel;
+class c_video_channel;
 class c_video_pipeline;
 class c_mouse_translator;
 class c_key_translator;
@@ -50,8 +45,9 @@ class c_key_file;
 class sysKeyConfig;
 class QAction;
 class QMenu;
+class QMessageBox;
 
-class H264Video : public QMainWindow, public c_abs_net_handler, public c_net_syncer
+class H264Video : public QMainWindow
 {
     Q_OBJECT
     // Tests reach the session's internals through this peer (tests/common).
@@ -61,30 +57,31 @@ public:
     explicit H264Video(QWidget* parent = nullptr, Qt::WindowFlags flags = Qt::WindowFlags());
     ~H264Video() override;
 
-    // ---- channels, called on the receive threads and the media send thread ----
+    // ---- channels ----
 
-    // Video channel messages; messages of the KM receive thread go to HandleKMData.
+    // Video channel messages (receive thread): forwarded to the video channel.
     unsigned char on_net_msg(const void* sender, const unsigned char* body, unsigned int plainLenField,
-                             unsigned int bodyLen) override;
-    // Sends at most one queued KM message and waits up to 200 ms for the device's
-    // answer (not for keep-alive, give-up and grab acknowledgements). True when
-    // it sent one. Called by the media send thread.
-    bool sync() override;
-    // The media send thread ended with its channel (lost, or never
-    // connected): a thread of the window's own sends the KM messages from
-    // then on.
-    void sync_thread_lost() override;
-    // Whether that thread takes over (process-wide, on by default). Tests that
-    // drive sync() themselves turn it off before building a window.
-    static void setKmTakeover(bool on) { s_kmTakeover.store(on); }
+                             unsigned int bodyLen);
+    // Sends at most one queued KM message and waits up to 200 ms for the
+    // device's answer. True when it sent one. The KM channel's own send thread
+    // calls this; tests that turned that thread off call it themselves.
+    bool sync();
+    // Whether the KM channel runs its own send thread (process-wide, on by
+    // default). Tests that drive sync() themselves turn it off before building a window.
+    static void setKmTakeover(bool on) { s_kmOwnSender.store(on); }
 
     // ---- KM send list, any thread ----
 
     // Frames (and enciphers, except type 50) one KM message and appends it.
+    // Dropped while the KM channel is down.
     void sendKmMessage(unsigned char type, int length, const unsigned char* payload);
     // Frames a message with the one-byte payload 0 and puts it first (keep-alive).
     void prependKmMessage(unsigned char type);
     void clearKmQueue();
+
+    // The channels (null before the session started).
+    c_km_channel* kmChannel() const { return m_km.get(); }
+    c_video_channel* videoChannel() const { return m_video.get(); }
 
     // ---- view, GUI thread ----
 
@@ -139,18 +136,20 @@ private:
     void startSession();
     void loadConfigFile();
     bool create_km_socket(const char* host, unsigned int port);
-    // Shows the connection error box and ends the process with exit code 0.
-    [[noreturn]] void failConnect(const char* text);
+    // Shows the connection error box (its text, and below it the address and
+    // the system's reason) and ends the process with exit code 0.
+    [[noreturn]] void failConnect(const char* text, const std::string& reason = std::string());
+    void stopChannels();
 
     // ---- video channel ----
     bool videoOpen();
-    void videoStart();
-    void videoStop();
-    void setupDecoding();
     // Size of the last decoded picture, 0 x 0 before the first.
     QSize decodedSize() const;
-    unsigned char handleVideoMessage(const unsigned char* body, unsigned int len);
-    void handleVideoData(const unsigned char* body, unsigned int len);
+    std::shared_ptr<c_video_pipeline> currentPipeline() const;
+
+    // ---- channel state (GUI thread) ----
+    void onChannelState(const QString& channel, channel_state state, int attempt, const QString& reason);
+    void updateConnectionOverlay();
 
     // ---- view ----
     void layoutLabel();
@@ -164,28 +163,19 @@ public:
     Ui::H264VideoClass ui;
 
 private:
-    // ---- KM channel ----
-    std::shared_ptr<c_tcp_sock> m_kmSocket;
-    c_socket_recv_km1* m_kmRecvThread = nullptr;
-    std::list<std::vector<uint8_t> > m_kmSendQueue;
-    std::mutex m_kmSendLock;
-    std::atomic<uint8_t> m_kmAwaitingAnswer{0};
-    c_event m_kmAnswerEvent{true, false};
-    bool m_kmAnswerMissed = false;  // media send thread only: logged once until answers come again
-    static std::atomic<bool> s_kmTakeover;
-    std::mutex m_kmFlushLock;
-    std::unique_ptr<c_sync_thread> m_kmFlusher;  // after the media channel was lost
-    bool m_closing = false;                      // no new flusher once set
-
-    // ---- video channel ----
-    std::shared_ptr<c_tcp_sock> m_videoSocket;
-    std::shared_ptr<c_socket_pair> m_videoThreads;
-    mt_queue<CQUEUE_MESSAGE> m_videoSendQueue;
-    c_wake_up m_videoSendWaker;
-
-    // ---- decoding: assembler, decoder, 32 MiB conversion buffer and the
-    //      one-picture hand-over, made anew at each video channel start ----
-    std::shared_ptr<c_video_pipeline> m_videoPipeline;
+    // ---- channels ----
+    std::unique_ptr<c_km_channel> m_km;
+    std::unique_ptr<c_video_channel> m_video;
+    static std::atomic<bool> s_kmOwnSender;
+    // Channels that are down, by name, with their attempt count; shown over the picture.
+    struct DownChannel
+    {
+        QString name;
+        int attempt = 0;
+        QString reason;
+    };
+    std::vector<DownChannel> m_downChannels;
+    QLabel* m_connOverlay = nullptr;
 
     // ---- translators ----
     std::shared_ptr<c_mouse_translator> m_mouseTranslator;
@@ -228,8 +218,6 @@ private:
     int m_sampleTimer = 0;     // mouse sampling timer, 0 while not running
 
     // ---- timers ----
-    int m_keepAliveTimer = 0;
-    int m_privTimer = 0;
     int m_noSignalTimer = 0;
 
     // ---- LED ----
@@ -255,8 +243,8 @@ public:
     // The device's lock LED bits (video receive thread). Ignored until m_ledHoldUntil.
     void applyLedState(uint8_t bits);
 
-    // KM receive thread: stores the request for the GUI thread's m_privTimer and
-    // blocks until it has been handled (or the receive thread is told to stop).
+    // KM receive thread: hands the request to the GUI thread and blocks until
+    // it has been handled (or the receive thread is told to stop).
     void postPrivRequest(int kind, int value);
 
 public slots:
@@ -273,8 +261,7 @@ private:
     void setupLedSync();
     // HandleKMData, KM receive thread: message types 20 to 23.
     void handlePrivilegeMessage(const unsigned char* data, unsigned int len);
-    // timerEvent: ticks of m_privTimer and m_sampleTimer.
-    void onPrivTimer();
+    // timerEvent: ticks of m_sampleTimer.
     void onSampleTimer();
 
     // ---- input capture ----
@@ -291,7 +278,7 @@ private:
     void stopSampleTimer();
 
     // ---- control privilege ----
-    void handlePrivRequest();
+    void handlePrivRequest(int kind, int value);
     void setGrabIcon(bool canGrab);
     void gainWritePrivilege();
     // Read privilege now: held input released, cursor popped, sampling stopped.
@@ -308,13 +295,14 @@ private:
     // with the new rate at its next tick.
     uint8_t m_restartSampleTimer = 0;
 
-    std::atomic<int32_t> m_privRequestKind{0};
-    std::atomic<int32_t> m_privRequestValue{0};
+    // Requests handed to the GUI thread and not yet handled.
     std::atomic<int32_t> m_privRequestPending{0};
-    c_event m_privRequestDone{true, false};
-    // Set while a request is handled: the give-up question runs a nested event
-    // loop, and the request must not be taken up again from inside it.
-    bool m_privHandling = false;
+    // The give-up question: one at a time; a request within 2 s of the last
+    // answer gets that answer again without asking, so a device cannot keep
+    // the question open for ever.
+    QMessageBox* m_giveupBox = nullptr;
+    QElapsedTimer m_giveupAnswered;
+    unsigned char m_giveupLastReply = 1;
 
     c_led_sync m_ledSync;
 

@@ -13,7 +13,10 @@
 #include <algorithm>
 #include <cstring>
 
+#include <QMessageBox>
+
 #include "h264video.h"
+#include "session/c_video_channel.h"
 #include "log/log.h"
 #include "session_params.h"
 #include "tools/key_mouse/c_key_translator.h"
@@ -90,6 +93,9 @@ bool H264Video::filterWindowEvent(QEvent* event)
         return true;
     }
     case QEvent::Close:
+        // A give-up question still open is answered No, and the close goes on.
+        if (m_giveupBox)
+            m_giveupBox->done(QMessageBox::No);
         writeClientSize();
         return false;
     default:
@@ -252,7 +258,7 @@ void H264Video::on_slot_show_video_seting()
 {
     // Modal; the rate chosen there takes effect at the sampling timer's next tick.
     c_config_file config(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("config.xml")));
-    c_ui_video_setting_dlg::showAndSave(this, &m_videoSendQueue, config);
+    c_ui_video_setting_dlg::showAndSave(this, &m_video->send_queue(), config);
     m_restartSampleTimer = 1;
 }
 

@@ -1,7 +1,8 @@
 // Control privilege: the device tells this client whether it may drive the
 // remote keyboard and mouse. Messages arrive on the KM receive thread; what
 // they change on the window (timers, icon, the give-up question) is done on
-// the GUI thread, with the receive thread waiting until it is done.
+// the GUI thread as a queued call, with the receive thread waiting until it
+// is done.
 #include <QApplication>
 #include <QIcon>
 #include <QMessageBox>
@@ -13,12 +14,9 @@
 #include "session_params.h"
 #include "tools/key_mouse/c_key_translator.h"
 #include "tools/key_mouse/km_messages.h"
-#include "tools/socket/c_msg_builder.h"
-#include "tools/socket/c_socket_thread.h"
+#include "session/c_km_channel.h"
 
 namespace {
-
-const unsigned PRIV_WAIT_SLICE_MS = 100;
 
 const unsigned char GIVEUP_AGREED = 0;
 const unsigned char GIVEUP_REFUSED = 1;
@@ -32,21 +30,31 @@ void H264Video::handlePrivilegeMessage(const unsigned char* data, unsigned int l
 {
     if (!data || len < 1)
         return;
+    // Each privilege message has one exact length; anything else is noise
+    // (or a forged frame) and must not open a question or change the state.
     switch (data[0]) {
     case CMD_KM_PRIVILEGE:
-        if (len < 2)
+        if (len != 2) {
+            LOG_WARN("privilege state message of %u bytes ignored", len);
             return;
+        }
         // Only 1 means write; any other value is read, here and in the filter.
         m_writePrivilege.store(data[1] == 1 ? 1 : 0);
         postPrivRequest(PRIV_STATE, data[1]);
         break;
     case CMD_KM_GIVEUP:
+        if (len != 1) {
+            LOG_WARN("give-up request of %u bytes ignored", len);
+            return;
+        }
         LOG_INFO("mouse privilege ask grab.");
         postPrivRequest(PRIV_GIVEUP, 0);
         break;
     case CMD_KM_GRAB_RESULT:
-        if (len < 2)
+        if (len != 2) {
+            LOG_WARN("grab result of %u bytes ignored", len);
             return;
+        }
         LOG_INFO("grab KM privilege OK");
         postPrivRequest(PRIV_GRAB_RESULT, data[1]);
         break;
@@ -57,39 +65,23 @@ void H264Video::handlePrivilegeMessage(const unsigned char* data, unsigned int l
 
 void H264Video::postPrivRequest(int kind, int value)
 {
-    m_privRequestKind.store(kind);
-    m_privRequestValue.store(value);
-    m_privRequestDone.reset();
-    m_privRequestPending.store(1);
-
+    if (!m_km)
+        return;
+    m_privRequestPending.fetch_add(1);
     // Nothing else is read from the KM channel until the GUI thread is done,
     // however long the user takes to answer. A receive thread that is being
-    // stopped (the window is closing) gives up waiting.
-    const c_socket_thread* self = qobject_cast<const c_socket_thread*>(QThread::currentThread());
-    while (!m_privRequestDone.wait(PRIV_WAIT_SLICE_MS)) {
-        if (self && !self->run_flag())
-            return;
-    }
+    // stopped (closing, reconnecting) gives up waiting.
+    m_km->hand_off(this, [this, kind, value] {
+        handlePrivRequest(kind, value);
+        m_privRequestPending.fetch_sub(1);
+    });
 }
 
 // ------------------------------------------------------------- GUI thread
 
-void H264Video::onPrivTimer()
+void H264Video::handlePrivRequest(int kind, int value)
 {
-    if (!m_privRequestPending.load() || m_privHandling)
-        return;
-    m_privHandling = true;
-    handlePrivRequest();
-    m_privHandling = false;
-    // Cleared before the signal: a request posted right after it is not lost.
-    m_privRequestPending.store(0);
-    m_privRequestDone.set();
-}
-
-void H264Video::handlePrivRequest()
-{
-    const int value = m_privRequestValue.load();
-    switch (m_privRequestKind.load()) {
+    switch (kind) {
     case PRIV_STATE:
         if (value == 1) {
             gainWritePrivilege();
@@ -103,10 +95,21 @@ void H264Video::handlePrivRequest()
         break;
 
     case PRIV_GIVEUP: {
-        const QMessageBox::StandardButton answer =
-            QMessageBox::question(this, QString(), tr("do you want to giveUp privWrite"),
-                                  QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
         unsigned char reply;
+        if (m_giveupBox || (m_giveupAnswered.isValid() && m_giveupAnswered.elapsed() < 2000)) {
+            // Asked again at once: the user has just answered; a device that
+            // repeats the question must not keep it open for ever.
+            reply = m_giveupLastReply;
+            LOG_INFO("give-up request repeated within 2 s: answered %u again without asking", unsigned(reply));
+            sendKmMessage(CMD_KM_GIVEUP, KM_ONE_BYTE_LEN, &reply);
+            break;
+        }
+        QMessageBox box(QMessageBox::Question, QString(), tr("do you want to giveUp privWrite"),
+                        QMessageBox::Yes | QMessageBox::No, this);
+        box.setDefaultButton(QMessageBox::No);
+        m_giveupBox = &box;
+        const int answer = box.exec();
+        m_giveupBox = nullptr;
         if (answer == QMessageBox::Yes) {
             // Let go of everything while the device still takes our reports.
             releaseHeldInput(false);
@@ -119,6 +122,8 @@ void H264Video::handlePrivRequest()
             reply = GIVEUP_REFUSED;
             LOG_INFO("Priv pleaseGiveup_refuse");
         }
+        m_giveupLastReply = reply;
+        m_giveupAnswered.start();
         sendKmMessage(CMD_KM_GIVEUP, KM_ONE_BYTE_LEN, &reply);
         break;
     }
@@ -136,15 +141,7 @@ void H264Video::handlePrivRequest()
         }
         // Reports still waiting are dropped; if a key report is among them the
         // device may now hold a key whose release was dropped with it.
-        bool keyReportsDropped = false;
-        {
-            std::lock_guard<std::mutex> g(m_kmSendLock);
-            for (const std::vector<uint8_t>& f : m_kmSendQueue)
-                if (km_frame_type(f.data(), uint32_t(f.size()), g_para.desDecode.key) == CMD_KM_KEYBOARD) {
-                    keyReportsDropped = true;
-                    break;
-                }
-        }
+        const bool keyReportsDropped = m_km && m_km->keyboard_report_queued();
         clearKmQueue();
         const unsigned char ack = GRAB_ACK;
         sendKmMessage(CMD_KM_GRAB_RESULT, KM_ONE_BYTE_LEN, &ack);

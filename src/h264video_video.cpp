@@ -1,149 +1,116 @@
-// The video channel: open, start and stop, routing of the device's video
-// messages, and the glue to the decoding pipeline.
+// The video channel glue (connect, pictures, LED state) and what the window
+// shows about the channels' state: a notice over the picture while one is
+// down and being connected again.
+#include <QLabel>
+#include <QMetaObject>
+#include <cstring>
+
 #include "h264video.h"
 #include "log/log.h"
+#include "session/c_km_channel.h"
+#include "session/c_video_channel.h"
 #include "session_params.h"
 #include "tools/decoder/c_video_pipeline.h"
-#include "tools/socket/c_frame.h"
-#include "tools/socket/c_msg_builder.h"
-#include "tools/socket/c_socket_factory.h"
-#include "tools/socket/c_socket_pair.h"
-#include "tools/socket/c_tcp_sock/c_tcp_sock.h"
-
-namespace {
-
-enum : unsigned char
-{
-    VIDEO_LED_STATE = 4,
-    VIDEO_DATA = 6,
-    VIDEO_BEGIN_SET = 30,
-    VIDEO_END_SET = 31,
-    VIDEO_SET_POS = 32,
-    VIDEO_USER_ID = 50
-};
-
-const int VIDEO_CHANNEL_KIND = 2;
-const unsigned VIDEO_DATA_HEADER = 12;
-const int CONNECT_TIMEOUT_MS = 2000;
-
-enum : unsigned char
-{
-    STATUS_HANDLED = 0,
-    STATUS_BAD_LENGTH = 3
-};
-
-}  // namespace
 
 bool H264Video::videoOpen()
 {
-    m_videoSocket.reset();
-    m_videoSocket = std::make_shared<c_tcp_sock>();
-    m_videoSocket->startup();
-    m_videoSocket->set_address(g_para.ip, uint16_t(g_para.portV));
-    if (m_videoSocket->create_sock(nullptr, 0, CONNECT_TIMEOUT_MS) == 1) {
-        videoStart();
-        return true;
-    }
-    failConnect("Video connect error.");
-}
+    c_video_channel::config cfg;
+    cfg.ip = g_para.ip;
+    cfg.port = uint16_t(g_para.portV);
+    cfg.user_id = g_para.userID;
+    std::memcpy(cfg.in_key, g_para.desEncode.key, sizeof cfg.in_key);
+    m_video = std::make_unique<c_video_channel>(cfg);
+    if (!m_video->connect())
+        failConnect("Video connect error.", m_video->error_text());
 
-void H264Video::videoStart()
-{
-    videoStop();
-    m_videoThreads = std::make_shared<c_socket_pair>(m_videoSocket, &m_videoSendQueue, &m_videoSendWaker,
-                                                     VIDEO_CHANNEL_KIND);
-    setupDecoding();
-
-    m_videoSendQueue.push(build_msg_50(g_para.userID));
-    LOG_INFO("video userID send");
-
-    if (m_videoThreads->recv_thread())
-        m_videoThreads->recv_thread()->set_handler(this);
-    m_videoThreads->start(QThread::InheritPriority, QThread::InheritPriority);
-}
-
-void H264Video::videoStop()
-{
-    if (m_videoThreads)
-        m_videoThreads->stop();
-    drain_and_free(m_videoSendQueue);
-}
-
-void H264Video::setupDecoding()
-{
-    m_videoPipeline.reset();
     connect(this, &H264Video::signal_decode_one_frame, this, &H264Video::on_slot_decode_one_frame,
             Qt::ConnectionType(Qt::QueuedConnection | Qt::UniqueConnection));
-    m_videoPipeline = std::make_shared<c_video_pipeline>();
+    m_video->set_picture_handler([this] { emit signal_decode_one_frame(QImage()); });
+    m_video->set_led_handler([this](uint8_t bits) { applyLedState(bits); });
+    m_video->set_state_handler([this](channel_state st, int attempt, const std::string& reason) {
+        const QString r = QString::fromStdString(reason);
+        QMetaObject::invokeMethod(
+            this, [this, st, attempt, r] { onChannelState(QStringLiteral("video"), st, attempt, r); },
+            Qt::QueuedConnection);
+    });
+    m_video->start();
+    return true;
+}
+
+std::shared_ptr<c_video_pipeline> H264Video::currentPipeline() const
+{
+    return m_video ? m_video->pipeline() : nullptr;
 }
 
 QSize H264Video::decodedSize() const
 {
-    return m_videoPipeline ? m_videoPipeline->decoded_size() : QSize(0, 0);
+    const std::shared_ptr<c_video_pipeline> p = currentPipeline();
+    return p ? p->decoded_size() : QSize(0, 0);
 }
 
 unsigned char H264Video::on_net_msg(const void* sender, const unsigned char* body, unsigned int plainLenField,
                                     unsigned int bodyLen)
 {
-    if (m_kmRecvThread && sender == static_cast<const void*>(m_kmRecvThread)) {
-        HandleKMData(sender, body, plainLenField, bodyLen);
-        return STATUS_HANDLED;
-    }
-    const unsigned char status = handleVideoMessage(body, bodyLen);
-    // Ignored all the same, but a device that sends such messages is broken
-    // or hostile: say so.
-    if (status == STATUS_BAD_LENGTH)
-        LOG_WARN("video message type %u of %u bytes ignored: wrong length", body && bodyLen ? unsigned(body[0]) : 0u,
-                 bodyLen);
-    return status;
+    return m_video ? m_video->on_net_msg(sender, body, plainLenField, bodyLen) : 0;
 }
 
-unsigned char H264Video::handleVideoMessage(const unsigned char* body, unsigned int len)
+// ------------------------------------------------------------ channel state
+
+void H264Video::onChannelState(const QString& channel, channel_state state, int attempt, const QString& reason)
 {
-    if (!body || len < 1)
-        return STATUS_BAD_LENGTH;
-
-    switch (body[0]) {
-    case VIDEO_LED_STATE:
-        if (len != 2)
-            return STATUS_BAD_LENGTH;
-        applyLedState(body[1]);
-        return STATUS_HANDLED;
-
-    case VIDEO_DATA: {
-        // 64-bit sum: a device-given payload length near 4 GiB must not wrap.
-        if (len < VIDEO_DATA_HEADER || uint64_t(len) != VIDEO_DATA_HEADER + uint64_t(read_be32(body + 8)))
-            return STATUS_BAD_LENGTH;
-        handleVideoData(body, len);
-        return STATUS_HANDLED;
+    auto it = std::find_if(m_downChannels.begin(), m_downChannels.end(),
+                           [&](const DownChannel& d) { return d.name == channel; });
+    if (state == channel_state::connected) {
+        const bool wasDown = it != m_downChannels.end();
+        if (wasDown)
+            m_downChannels.erase(it);
+        // Nothing stays held on the remote computer: the channel has sent the
+        // all-released reports; the window forgets what it thought was held.
+        if (wasDown && channel == QLatin1String("KM"))
+            releaseHeldInput(false);
+    } else if (state == channel_state::reconnecting) {
+        if (it == m_downChannels.end()) {
+            m_downChannels.push_back(DownChannel{channel, attempt, reason});
+            if (channel == QLatin1String("KM"))
+                releaseHeldInput(false);  // dropped while down; only the translators' state matters
+        } else {
+            it->attempt = attempt;
+            if (!reason.isEmpty())
+                it->reason = reason;
+        }
     }
-
-    case VIDEO_BEGIN_SET:
-    case VIDEO_END_SET:
-    case VIDEO_SET_POS: {
-        // The result byte is body byte 2; a shorter reply has none to read.
-        if (len < 3)
-            return STATUS_BAD_LENGTH;
-        const char* name = body[0] == VIDEO_BEGIN_SET ? "beginSet" : body[0] == VIDEO_END_SET ? "endSet" : "setPos";
-        LOG_INFO("videoSetting,%s,ack,%s", name, body[2] != 0 ? "fail" : "success");
-        return STATUS_HANDLED;
-    }
-
-    case VIDEO_USER_ID:
-        if (len < 2)
-            return STATUS_BAD_LENGTH;
-        LOG_INFO("video.userID.ack,%s", body[1] != 0 ? "fail" : "success");
-        return STATUS_HANDLED;
-
-    default:
-        return STATUS_HANDLED;
-    }
+    updateConnectionOverlay();
 }
 
-void H264Video::handleVideoData(const unsigned char* body, unsigned int len)
+void H264Video::updateConnectionOverlay()
 {
-    // Decoding runs here, on the receive thread, so the next frame is not read
-    // before this picture is in the hand-over.
-    if (m_videoPipeline && m_videoPipeline->on_video_data(body, int(len)))
-        emit signal_decode_one_frame(QImage());
+    if (m_downChannels.empty()) {
+        if (m_connOverlay)
+            m_connOverlay->hide();
+        return;
+    }
+    if (!m_connOverlay) {
+        m_connOverlay = new QLabel(ui.label);
+        m_connOverlay->setObjectName(QStringLiteral("connectionOverlay"));
+        m_connOverlay->setAttribute(Qt::WA_TransparentForMouseEvents);
+        m_connOverlay->setAlignment(Qt::AlignCenter);
+        m_connOverlay->setWordWrap(true);
+        m_connOverlay->setStyleSheet(QStringLiteral(
+            "QLabel { background-color: rgba(0, 0, 0, 180); color: white; padding: 12px; border-radius: 6px; "
+            "font-size: 14pt; }"));
+    }
+    QString text = QStringLiteral("Connection to the device lost \u2014 reconnecting\u2026");
+    for (const DownChannel& d : m_downChannels) {
+        text += QStringLiteral("\n%1 channel, attempt %2").arg(d.name).arg(d.attempt);
+        if (!d.reason.isEmpty())
+            text += QStringLiteral(" (%1)").arg(d.reason);
+    }
+    m_connOverlay->setText(text);
+    const QSize area = ui.label->size();
+    const int w = std::min(area.width() - 20, 640);
+    m_connOverlay->setFixedWidth(std::max(w, 100));
+    m_connOverlay->adjustSize();
+    m_connOverlay->move((area.width() - m_connOverlay->width()) / 2, (area.height() - m_connOverlay->height()) / 2);
+    m_connOverlay->show();
+    m_connOverlay->raise();
 }

@@ -67,7 +67,8 @@ void H264Video::showOptResToolTip()
 
 void H264Video::on_slot_decode_one_frame(QImage image)
 {
-    if (image.isNull() && m_videoPipeline) {
+    const std::shared_ptr<c_video_pipeline> pipeline = image.isNull() ? currentPipeline() : nullptr;
+    if (pipeline) {
         if (!m_pictureClock.isValid())
             m_pictureClock.start();
         const qint64 since = m_pictureClock.elapsed() - m_lastPictureMs;
@@ -83,7 +84,7 @@ void H264Video::on_slot_decode_one_frame(QImage image)
             }
             return;
         }
-        image = m_videoPipeline->take_picture();
+        image = pipeline->take_picture();
         if (!image.isNull()) {
             m_lastPictureMs = std::max<qint64>(1, m_pictureClock.elapsed());
             m_noSignalShown = false;

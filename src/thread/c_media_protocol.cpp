@@ -11,6 +11,7 @@
 #include "tools/disk/rw_disk/c_read_write_disk_sector_win.h"
 #include "tools/socket/c_frame.h"
 #include "tools/socket/c_msg_builder.h"
+#include "tools/socket/c_channel_keeper.h"
 #include "tools/socket/c_socket_factory.h"
 #include "tools/socket/c_socket_pair.h"
 #include "tools/socket/c_socket_recv_u.h"
@@ -64,9 +65,11 @@ int64_t c_media_protocol::now() const
 
 bool c_media_protocol::connect_channel(const char* ip, uint16_t port)
 {
+    m_ip = ip ? ip : "";
+    m_port = port == 0 ? DEFAULT_PORT : port;
     m_sock = std::make_shared<c_tcp_sock>();
     m_sock->startup();
-    m_sock->set_address(ip, port == 0 ? DEFAULT_PORT : port);
+    m_sock->set_address(ip, m_port);
     return m_sock->create_sock(nullptr, 0, CONNECT_TIMEOUT_MS) == 1;
 }
 
@@ -74,31 +77,123 @@ void c_media_protocol::start_channel(uint32_t user_id, c_abs_net_handler* handle
 {
     if (m_pair || m_shut_down)
         return;
+    m_user_id = user_id;
+    m_handler = handler ? handler : this;
     if (!m_sock)
         m_sock = std::make_shared<c_tcp_sock>();
-    m_pair = std::make_shared<c_socket_pair>(m_sock, &m_queue, &m_wake, SOCKET_KIND_MEDIA);
-    if (m_pair->recv_thread())
-        m_pair->recv_thread()->set_handler(handler ? handler : this);
-    m_pair->start(QThread::HighestPriority, QThread::HighestPriority);
-
-    m_queue.push(build_msg_50(user_id));
-    LOG_INFO("vm send userID");
+    // Only a channel that was up is worth bringing back; one that never
+    // connected was reported to the user at once.
+    if (m_sock->is_open()) {
+        c_channel_keeper::hooks h;
+        h.detach = [this] { detach_channel(); };
+        h.attach = [this](std::shared_ptr<c_tcp_sock> s) { attach_channel(std::move(s)); };
+        m_keeper = std::make_unique<c_channel_keeper>("media", m_ip, m_port, h);
+    }
+    attach_channel(m_sock);
+    if (m_keeper)
+        m_keeper->start();
 }
 
-void c_media_protocol::set_syncer(c_net_syncer* syncer)
+void c_media_protocol::attach_channel(std::shared_ptr<c_tcp_sock> sock)
 {
-    if (c_socket_send_u* s = send_thread())
-        s->set_syncer(syncer);
+    auto pair = std::make_shared<c_socket_pair>(sock, &m_queue, &m_wake, SOCKET_KIND_MEDIA);
+    if (auto* recv = static_cast<c_socket_recv_u*>(pair->recv_thread())) {
+        recv->set_handler(m_handler);
+        QObject::connect(recv, &c_socket_recv_u::signal_socket_u_close, recv,
+                         [this] {
+                             if (m_keeper)
+                                 m_keeper->lost("closed by the device");
+                         },
+                         Qt::DirectConnection);
+    }
+    if (auto* send = static_cast<c_socket_send_u*>(pair->send_thread()))
+        send->set_lost_handler([this] {
+            if (m_keeper)
+                m_keeper->lost("sending failed");
+        });
+    const bool reconnect = m_pair == nullptr && m_started;
+    m_started = true;
+    {
+        std::lock_guard<std::mutex> g(m_pair_lock);
+        m_sock = sock;
+        m_pair = pair;
+    }
+    m_last_progress.store(now());
+    pair->start(QThread::HighestPriority, QThread::HighestPriority);
+
+    m_queue.push(build_msg_50(m_user_id));
+    LOG_INFO("vm send userID");
+    if (!reconnect)
+        return;
+
+    // The remote computer finds its disk again: the map sequence as at map().
+    std::shared_ptr<c_read_write_disk_sector_win> disk;
+    uint8_t flags;
+    {
+        std::lock_guard<std::mutex> guard(m_state_lock);
+        if (!m_mapped || !m_disk)
+            return;
+        disk = m_disk;
+        flags = m_map_flags;
+        m_read_thread = new c_read_disk_thread(&m_queue, disk);
+        m_read_thread->start(QThread::InheritPriority);
+    }
+    LOG_INFO("media channel back: the mapped disk is announced again");
+    m_queue.push(build_msg_7(0x01, 0, 0));
+    QThread::msleep(m_pauses.map_gap_ms);
+    m_queue.push(build_msg_7(0x01, flags, disk->sector_count()));
+    request_status();
+}
+
+void c_media_protocol::detach_channel()
+{
+    std::shared_ptr<c_socket_pair> pair;
+    {
+        std::lock_guard<std::mutex> g(m_pair_lock);
+        pair = std::move(m_pair);
+    }
+    if (pair)
+        pair->stop();
+    // Reads asked for on the lost connection are asked again on the new one.
+    c_read_disk_thread* thread;
+    {
+        std::lock_guard<std::mutex> guard(m_state_lock);
+        thread = m_read_thread;
+        m_read_thread = nullptr;
+    }
+    if (thread)
+    {
+        thread->stop();
+        thread->wait();
+        delete thread;
+    }
+    drain_and_free(m_queue);
+    m_poll_armed = false;
+}
+
+channel_state c_media_protocol::state() const
+{
+    if (!m_keeper || m_shut_down)
+        return channel_state::lost;
+    const channel_state s = m_keeper->state();
+    if (s == channel_state::connected && m_queue.size() > 0 && now() - m_last_progress.load() > STALL_MS)
+        return channel_state::stalled;
+    return s;
+}
+
+int c_media_protocol::reconnect_attempts() const
+{
+    return m_keeper ? m_keeper->attempts() : 0;
 }
 
 c_socket_send_u* c_media_protocol::send_thread() const
 {
-    return m_pair ? dynamic_cast<c_socket_send_u*>(m_pair->send_thread().get()) : nullptr;
+    return m_pair ? dynamic_cast<c_socket_send_u*>(m_pair->send_thread()) : nullptr;
 }
 
 c_socket_recv_u* c_media_protocol::recv_thread() const
 {
-    return m_pair ? dynamic_cast<c_socket_recv_u*>(m_pair->recv_thread().get()) : nullptr;
+    return m_pair ? dynamic_cast<c_socket_recv_u*>(m_pair->recv_thread()) : nullptr;
 }
 
 void c_media_protocol::shutdown()
@@ -106,13 +201,17 @@ void c_media_protocol::shutdown()
     if (m_shut_down)
         return;
     m_shut_down = true;
+    // No reconnection from here on; the keeper is joined before the channel's
+    // threads are touched.
+    if (m_keeper) {
+        m_keeper->request_stop();
+        m_keeper->wait();
+    }
 
-    // The pauses only give the final message time to go out; on a channel
-    // that never connected, or that the device closed, nothing can. The first
-    // ends as soon as the device has acknowledged everything queued, the
-    // final unmap last; the second is for threads that did not end when
-    // stopped, and is skipped when both have, so that closing the window
-    // does not freeze it for a second and a half.
+    // The pause only gives the final message time to go out; on a channel
+    // that never connected, or that the device closed, nothing can. It ends
+    // as soon as the device has acknowledged everything queued, the final
+    // unmap last, so that closing the window does not freeze it.
     const bool connected = m_pair && m_sock && m_sock->get_handle() >= 0;
     m_queue.push(build_msg_7(0x01, 0, 0));
     if (connected)
@@ -124,9 +223,6 @@ void c_media_protocol::shutdown()
     }
     if (m_pair)
         m_pair->stop();
-    const auto ended = [](const std::shared_ptr<c_socket_thread>& t) { return !t || t->isFinished(); };
-    if (connected && !(m_pair && ended(m_pair->send_thread()) && ended(m_pair->recv_thread())))
-        QThread::msleep(m_pauses.shutdown_stop_ms);
 
     // The read thread ends before the queue is emptied, so that it cannot
     // queue anything behind the drain (those messages would never be freed).
@@ -175,6 +271,11 @@ bool c_media_protocol::map(const std::string& path, bool read_only)
     m_queue.push(build_msg_7(0x01, 0, 0));
     QThread::msleep(m_pauses.map_gap_ms);
     const uint8_t flags = MAP_FLAG_MAPPED | (read_only ? MAP_FLAG_MODE : 0);
+    {
+        std::lock_guard<std::mutex> guard(m_state_lock);
+        m_map_flags = flags;
+    }
+    m_read_only.store(read_only);
     m_queue.push(build_msg_7(0x01, flags, disk->sector_count()));
 
     {
@@ -332,6 +433,7 @@ unsigned char c_media_protocol::on_net_msg(const void* /*sender*/, const unsigne
         LOG_ERROR("media message without a type byte");
         return RESULT_OK;
     }
+    m_last_progress.store(now());
     const uint8_t type = body[0];
     const unsigned need = needed_length(type);
     if (body_len < need)
@@ -378,7 +480,10 @@ unsigned char c_media_protocol::on_status_answer(const unsigned char* body)
             // The progress counts what the device asked for, served or not.
             std::lock_guard<std::mutex> guard(m_state_lock);
             if (m_read_thread && (!m_mapped || (wish_fits_disk(start, count) && !batch_outstanding())))
+            {
                 m_read_thread->enqueue_read(start, count);
+                m_sectors_read.fetch_add(count);
+            }
         }
         note_read_wish(count);
     }
@@ -475,11 +580,20 @@ unsigned char c_media_protocol::on_write_data(const unsigned char* body)
     {
         uint32_t written = 0;
         if (!disk->write(body + 8, SECTOR, &written))
+        {
+            m_write_failures.fetch_add(1);
             LOG_ERROR("pak10 ack,writeDisk_writeDisk err, error code is %d", errno);
+        }
         else if (written != SECTOR)
+        {
+            m_write_failures.fetch_add(1);
             LOG_ERROR("pak10 ack,writeDisk_writeDisk err,re_len!=512");
+        }
         else
+        {
+            m_sectors_written.fetch_add(1);
             LOG_INFO("xxx1207 pak10 ack,writeDisk_OK");
+        }
     }
 
     std::lock_guard<std::mutex> guard(m_state_lock);

@@ -19,7 +19,8 @@ class c_tcp_sock;
 class c_socket_pair;
 class c_socket_send_u;
 class c_socket_recv_u;
-class c_net_syncer;
+class c_channel_keeper;
+enum class channel_state : int;
 class c_read_disk_thread;
 class c_read_write_disk_sector_win;
 
@@ -62,7 +63,6 @@ public:
     {
         unsigned map_gap_ms = 200;        // between the unmap and the map message
         unsigned shutdown_send_ms = 500;  // at most, for the final unmap to be acknowledged
-        unsigned shutdown_stop_ms = 1000; // after stopping threads that did not end
     };
 
     explicit c_media_protocol(clock_fn clock = clock_fn(), std::string sysfs_root = "/sys");
@@ -80,10 +80,20 @@ public:
     // Creates and starts both threads at the highest priority (on whatever
     // socket there is), then queues the user identification. The receive
     // thread hands device messages to handler (this object when null), which
-    // must pass them on to on_net_msg() here and outlive the channel.
+    // must pass them on to on_net_msg() here and outlive the channel. A
+    // channel that connected is connected again whenever it is lost, and
+    // finds its disk mapped again.
     void start_channel(uint32_t user_id, c_abs_net_handler* handler = nullptr);
-    // Hands pending KM messages to the media send thread (not owned).
-    void set_syncer(c_net_syncer* syncer);
+    // connected, reconnecting, stalled (nothing read or acknowledged for
+    // STALL_MS while messages wait), or lost (never connected, or shut down).
+    channel_state state() const;
+    int reconnect_attempts() const;
+    static constexpr int64_t STALL_MS = 10000;
+    // Totals since start, for the statistics.
+    uint64_t sectors_read() const { return m_sectors_read.load(); }
+    uint64_t sectors_written() const { return m_sectors_written.load(); }
+    uint64_t write_failures() const { return m_write_failures.load(); }
+    bool read_only() const { return m_read_only.load(); }
     c_socket_send_u* send_thread() const;
     c_socket_recv_u* recv_thread() const;
     // Final unmap message, channel stop, queue emptied, read thread ended,
@@ -130,6 +140,10 @@ private:
     bool head_is_last_of_batch();
     void note_read_wish(uint32_t count);
     int64_t now() const;
+    // Keeper thread: the channel's threads down, the queue emptied; then up
+    // again on a new connection with its opening replayed.
+    void detach_channel();
+    void attach_channel(std::shared_ptr<c_tcp_sock> sock);
 
     clock_fn m_clock;
     const std::string m_sysfs_root;
@@ -141,6 +155,19 @@ private:
     mt_queue<CQUEUE_MESSAGE> m_queue;
     c_wake_up m_wake;
     bool m_shut_down = false;
+    bool m_started = false;
+    uint32_t m_user_id = 0;
+    c_abs_net_handler* m_handler = nullptr;
+    std::string m_ip;
+    uint16_t m_port = 0;
+    std::mutex m_pair_lock;  // m_pair and m_sock between the owner and the keeper
+    std::unique_ptr<c_channel_keeper> m_keeper;
+    std::atomic<int64_t> m_last_progress{0};
+    std::atomic<uint64_t> m_sectors_read{0};
+    std::atomic<uint64_t> m_sectors_written{0};
+    std::atomic<uint64_t> m_write_failures{0};
+    std::atomic<bool> m_read_only{false};
+    uint8_t m_map_flags = 0;
 
     // Mapping state, shared by the GUI thread and the receive thread. Held
     // while the handler queues messages, so that nothing the device asked for

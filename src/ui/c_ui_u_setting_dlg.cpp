@@ -82,11 +82,6 @@ c_ui_u_setting_dlg::~c_ui_u_setting_dlg()
     m_proto->shutdown();
 }
 
-void c_ui_u_setting_dlg::set_syncer(c_net_syncer* syncer)
-{
-    m_proto->set_syncer(syncer);
-}
-
 unsigned char c_ui_u_setting_dlg::on_net_msg(const void* sender, const unsigned char* body,
                                              unsigned int plain_len_field, unsigned int body_len)
 {

@@ -16,7 +16,6 @@
 #include "tools/socket/c_abs_net_handler.h"
 #include "ui/ui_u_setting_dlg.h"
 
-class c_net_syncer;
 
 class c_ui_u_setting_dlg : public QDialog, public c_abs_net_handler
 {
@@ -45,8 +44,6 @@ public:
     // Announces the unmap, ends the channel and closes the disk.
     ~c_ui_u_setting_dlg() override;
 
-    // The main window flushes its KM messages through the media send thread.
-    void set_syncer(c_net_syncer* syncer);
 
     c_media_protocol& protocol() { return *m_proto; }
 

@@ -170,7 +170,7 @@ TEST(VideoReceive, OneByteWritesStrayBytesAndEncipheredStarts)
     mt_queue<CQUEUE_MESSAGE> q;
     c_wake_up wake;
     c_socket_pair pair(sock, &q, &wake, SOCKET_KIND_VIDEO);
-    auto* recv = static_cast<c_socket_recv_video*>(pair.recv_thread().get());
+    auto* recv = static_cast<c_socket_recv_video*>(pair.recv_thread());
     recv->set_key(kKey);
     RecordingHandler handler;
     recv->set_handler(&handler);
@@ -226,7 +226,7 @@ TEST(VideoReceive, PeerClosingMidHeaderEndsWithTheCloseSignal)
     mt_queue<CQUEUE_MESSAGE> q;
     c_wake_up wake;
     c_socket_pair pair(sock, &q, &wake, SOCKET_KIND_VIDEO);
-    auto* recv = static_cast<c_socket_recv_video*>(pair.recv_thread().get());
+    auto* recv = static_cast<c_socket_recv_video*>(pair.recv_thread());
     RecordingHandler handler;
     recv->set_handler(&handler);
     std::atomic<bool> closed{false};
@@ -250,7 +250,7 @@ TEST(VideoReceive, OversizedWireLengthClosesTheChannel)
     mt_queue<CQUEUE_MESSAGE> q;
     c_wake_up wake;
     c_socket_pair pair(sock, &q, &wake, SOCKET_KIND_VIDEO);
-    auto* recv = static_cast<c_socket_recv_video*>(pair.recv_thread().get());
+    auto* recv = static_cast<c_socket_recv_video*>(pair.recv_thread());
     RecordingHandler handler;
     recv->set_handler(&handler);
     std::atomic<bool> closed{false};
@@ -279,7 +279,7 @@ TEST(MediaChannel, AcknowledgementsRefusalsAndResend)
     RecordingHandler handler;
     CountingSyncer syncer;
     pair.recv_thread()->set_handler(&handler);
-    static_cast<c_socket_send_u*>(pair.send_thread().get())->set_syncer(&syncer);
+    static_cast<c_socket_send_u*>(pair.send_thread())->set_syncer(&syncer);
     handler.script({5, 0});  // refuse the first answer, accept the second
     pair.start(QThread::HighestPriority, QThread::HighestPriority);
 
@@ -299,7 +299,7 @@ TEST(MediaChannel, AcknowledgementsRefusalsAndResend)
     EXPECT_TRUE(wait_until([&] { return q.size() == 0; }));
     EXPECT_TRUE(peer.recv_bytes(1, 300).empty());
     EXPECT_EQ(handler.count(), 2u);
-    EXPECT_EQ(handler.at(0).sender, pair.recv_thread().get());
+    EXPECT_EQ(handler.at(0).sender, pair.recv_thread());
 
     // A message that nobody answers is sent again after the 2000 ms wait.
     CQUEUE_MESSAGE m7 = build_msg_7(1, 1, 1000);

@@ -160,10 +160,10 @@ TEST(SocketPair, KindsWithoutThreadsAndFactoryLifetime)
         pair.stop();
     }
     c_socket_pair video(sock, &q, &wake, SOCKET_KIND_VIDEO);
-    EXPECT_TRUE(dynamic_cast<c_socket_send_video*>(video.send_thread().get()));
-    EXPECT_TRUE(dynamic_cast<c_socket_recv_video*>(video.recv_thread().get()));
+    EXPECT_TRUE(dynamic_cast<c_socket_send_video*>(video.send_thread()));
+    EXPECT_TRUE(dynamic_cast<c_socket_recv_video*>(video.recv_thread()));
     c_socket_pair media(sock, &q, &wake, SOCKET_KIND_MEDIA);
-    EXPECT_TRUE(dynamic_cast<c_socket_send_u*>(media.send_thread().get()));
+    EXPECT_TRUE(dynamic_cast<c_socket_send_u*>(media.send_thread()));
     EXPECT_FALSE(media.send_thread()->isRunning());  // created, not started
 }
 
@@ -202,7 +202,7 @@ TEST(SocketPair, StopEndsAReceiveBlockedInsideAFrame)
     c_wake_up wake;
     auto pair = std::make_unique<c_socket_pair>(sock, &q, &wake, SOCKET_KIND_VIDEO);
     std::atomic<bool> closed_signal{false};
-    auto* recv = static_cast<c_socket_recv_video*>(pair->recv_thread().get());
+    auto* recv = static_cast<c_socket_recv_video*>(pair->recv_thread());
     QObject::connect(recv, &c_socket_recv_video::signal_socket_video_close, [&] { closed_signal = true; });
     pair->start(QThread::InheritPriority, QThread::InheritPriority);
 

@@ -64,7 +64,7 @@ struct media_pair
         pair.reset();
         drain_and_free(q);
     }
-    c_socket_send_u* send() const { return static_cast<c_socket_send_u*>(pair->send_thread().get()); }
+    c_socket_send_u* send() const { return static_cast<c_socket_send_u*>(pair->send_thread()); }
     void start() { pair->start(QThread::InheritPriority, QThread::InheritPriority); }
 
     mt_queue<CQUEUE_MESSAGE> q;

@@ -26,11 +26,11 @@ public:
     void stop();
 
     // Null for a kind without threads. Cast to the concrete class to reach
-    // set_syncer (c_socket_send_u) or the close signals.
-    const std::shared_ptr<c_socket_thread>& send_thread() const { return m_send; }
-    const std::shared_ptr<c_socket_thread>& recv_thread() const { return m_recv; }
+    // the close signals. Owned by the pair, which joins them before deleting.
+    c_socket_thread* send_thread() const { return m_send.get(); }
+    c_socket_thread* recv_thread() const { return m_recv.get(); }
 
 private:
-    std::shared_ptr<c_socket_thread> m_send;
-    std::shared_ptr<c_socket_thread> m_recv;
+    std::unique_ptr<c_socket_thread> m_send;
+    std::unique_ptr<c_socket_thread> m_recv;
 };

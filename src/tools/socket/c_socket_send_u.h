@@ -1,10 +1,9 @@
 #pragma once
-// Send thread of the media channel: each pass first lets the syncer flush one
-// KM message, then sends the queue head and waits up to 2000 ms for its
-// acknowledgement; an unacknowledged head is sent again.
+// Send thread of the media channel: sends the queue head and waits up to
+// 2000 ms for its acknowledgement; an unacknowledged head is sent again.
+#include <functional>
 #include <mutex>
 
-#include "tools/socket/c_net_syncer.h"
 #include "tools/socket/c_socket_thread.h"
 #include "tools/socket/mt_queue.h"
 
@@ -17,10 +16,9 @@ public:
     c_socket_send_u(std::shared_ptr<c_tcp_sock> sock, mt_queue<CQUEUE_MESSAGE>* queue, c_wake_up* wake);
     ~c_socket_send_u() override;
 
-    // Null until the main window attaches itself; not owned. The syncer
-    // gets this thread's wake-up object until it is replaced or the thread stops.
-    void set_syncer(c_net_syncer* syncer);
-    c_net_syncer* syncer() const { return m_syncer.load(); }
+    // Called on this thread when a send failed on a connection that was up
+    // (not when stopped); set before start().
+    void set_lost_handler(std::function<void()> fn) { m_on_lost = std::move(fn); }
 
     void request_stop() override;
 
@@ -32,8 +30,5 @@ private:
 
     mt_queue<CQUEUE_MESSAGE>* m_queue;
     c_wake_up* m_wake;
-    std::atomic<c_net_syncer*> m_syncer{nullptr};
-    std::shared_ptr<c_sync_wake> m_sync_wake;  // lent to the syncer
-    std::mutex m_lost_lock;
-    bool m_lost = false;  // ended with its channel rather than stopped
+    std::function<void()> m_on_lost;
 };

@@ -101,11 +101,7 @@ bool c_socket_thread::stop(unsigned long wait_ms)
     request_stop();
     if (m_socket)
         m_socket->close();
-    if (!wait(wait_ms)) {
-        quit();
-        return false;
-    }
-    return true;
+    return wait(wait_ms);
 }
 
 void c_socket_thread::destroy(c_socket_thread* thread)
@@ -113,7 +109,6 @@ void c_socket_thread::destroy(c_socket_thread* thread)
     if (!thread)
         return;
     thread->request_stop();
-    thread->quit();
     // A receive thread may sit in a blocking receive inside a frame that the
     // device never finishes: closing the socket makes that call return now,
     // not after the wait below.

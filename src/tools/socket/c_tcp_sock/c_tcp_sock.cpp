@@ -1,6 +1,7 @@
 #include "tools/socket/c_tcp_sock/c_tcp_sock.h"
 
 #include <arpa/inet.h>
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <mutex>
@@ -165,6 +166,7 @@ int c_tcp_sock::create_sock(const char* local_ip, uint16_t local_port, int timeo
         }
         if (sel == 0) {
             LOG_ERROR("c_tcp_sock::create_sock 2");
+            m_runtime_error = ETIMEDOUT;
             m_sock.store(-1);
             fail_close(fd);
             return -1;
@@ -199,20 +201,57 @@ int c_tcp_sock::tcp_send(const void* bytes, int length)
 {
     if (bytes == nullptr || length <= 0)
         return -1;
-    ssize_t sent = -1;
+    // A device that stops reading must not hold the sending thread for ever:
+    // the send waits for room in slices, and gives up after the send
+    // time-out. A frame cut short cannot be finished later without
+    // corrupting the stream, so the connection is closed then.
+    const auto* p = static_cast<const uint8_t*>(bytes);
+    int done = 0;
+    bool timed_out = false;
     {
         std::shared_lock<std::shared_mutex> g(m_io_lock);
         const int fd = m_sock.load();
-        if (fd >= 0) {
-            do {
-                sent = ::send(fd, bytes, static_cast<size_t>(length), MSG_NOSIGNAL);
-            } while (sent < 0 && errno == EINTR);
+        const int limit = m_send_timeout_ms.load();
+        int waited = 0;
+        while (fd >= 0 && done < length && m_sock.load() == fd) {
+            const ssize_t n = ::send(fd, p + done, static_cast<size_t>(length - done), MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n > 0) {
+                done += int(n);
+                continue;
+            }
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+                break;
+            if (waited >= limit) {
+                timed_out = true;
+                break;
+            }
+            const int slice = std::min(100, limit - waited);
+            pollfd pf{fd, POLLOUT, 0};
+            if (::poll(&pf, 1, slice) < 0 && errno != EINTR)
+                break;
+            waited += slice;
         }
     }
-    if (sent == length)
+    if (done == length)
         return 1;
+    if (timed_out) {
+        LOG_ERROR("c_tcp_sock::tcp_send: the peer took no bytes for %d ms, connection closed", m_send_timeout_ms.load());
+        close();
+        errno = ETIMEDOUT;
+        return -1;
+    }
     LOG_ERROR("c_tcp_sock::tcp_send socket error.");
     return -1;
+}
+
+void c_tcp_sock::set_user_timeout(int ms)
+{
+    const int fd = m_sock.load();
+    const unsigned value = ms > 0 ? unsigned(ms) : 0u;
+    if (fd >= 0 && setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &value, sizeof value) != 0)
+        LOG_WARN("setsockopt TCP_USER_TIMEOUT failed, errno %d", errno);
 }
 
 int c_tcp_sock::tcp_recv(void* buf, int size, int flags)

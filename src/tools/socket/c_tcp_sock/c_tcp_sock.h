@@ -39,8 +39,14 @@ public:
     // connection, e.g. the test device). Returns -1 when already open.
     int attach_handle(int fd);
 
-    // One send call with MSG_NOSIGNAL. 1 when every byte was taken, else -1.
+    // Sends every byte (MSG_NOSIGNAL), waiting for room at most the send
+    // time-out in all: 1 when every byte was taken, else -1. A time-out closes
+    // the connection (errno ETIMEDOUT): a frame cut short cannot be resumed.
     int tcp_send(const void* bytes, int length);
+    void set_send_timeout(int ms) { m_send_timeout_ms.store(ms < 0 ? 0 : ms); }
+    // Bytes sent and not acknowledged by the peer's system for ms end the
+    // connection with ETIMEDOUT (TCP_USER_TIMEOUT); call once connected.
+    void set_user_timeout(int ms);
 
     // One receive call: byte count, 0 when the peer closed, -1 on error or when
     // buf is null / the socket is closed. errno is left as the call set it.
@@ -80,6 +86,7 @@ private:
     std::atomic<int> m_sock{-1};
 
     int m_runtime_error = 0;
+    std::atomic<int> m_send_timeout_ms{30000};
     int m_startups = 0;
     // Shared by calls inside the system, exclusive while releasing the descriptor.
     mutable std::shared_mutex m_io_lock;

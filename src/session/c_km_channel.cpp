@@ -1,0 +1,377 @@
+#include "session/c_km_channel.h"
+
+#include <QMetaObject>
+#include <QThread>
+#include <algorithm>
+#include <chrono>
+
+#include "log/log.h"
+#include "tools/key_mouse/km_messages.h"
+#include "tools/socket/c_msg_builder.h"
+#include "tools/socket/c_socket_recv_km1.h"
+#include "tools/socket/c_socket_thread.h"
+#include "tools/socket/c_tcp_sock/c_tcp_sock.h"
+
+namespace {
+
+const unsigned HAND_OFF_SLICE_MS = 100;
+
+bool awaits_answer(int type)
+{
+    return type != CMD_KM_KEEPALIVE && type != CMD_KM_GIVEUP && type != CMD_KM_GRAB_RESULT;
+}
+
+}  // namespace
+
+int64_t c_km_channel::now_ms()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+c_km_channel::c_km_channel(const config& cfg) : m_cfg(cfg) {}
+
+c_km_channel::~c_km_channel()
+{
+    stop();
+}
+
+bool c_km_channel::connect()
+{
+    auto sock = std::make_shared<c_tcp_sock>();
+    sock->startup();
+    sock->set_address(m_cfg.ip.c_str(), m_cfg.port);
+    if (sock->create_sock(nullptr, 0, CONNECT_TIMEOUT_MS) != 1) {
+        m_error = endpoint_error_text(m_cfg.ip, m_cfg.port, sock->runtime_error());
+        return false;
+    }
+    m_first_sock = sock;
+    return true;
+}
+
+void c_km_channel::start(bool own_sender)
+{
+    if (m_keeper)
+        return;
+    c_channel_keeper::hooks h;
+    h.detach = [this] { detach(); };
+    h.attach = [this](std::shared_ptr<c_tcp_sock> s) { attach(std::move(s), true); };
+    m_keeper = std::make_unique<c_channel_keeper>("KM", m_cfg.ip, m_cfg.port, h);
+    m_keeper->set_state_handler(m_on_state);
+
+    auto sock = m_first_sock ? m_first_sock : std::make_shared<c_tcp_sock>();
+    m_first_sock.reset();
+    attach(sock, false);
+    if (own_sender) {
+        m_sender = std::make_unique<c_km_sender>(*this);
+        m_sender->start();
+    }
+    m_keeper->start();
+}
+
+void c_km_channel::stop()
+{
+    m_stopping.store(true);
+    if (m_keeper)
+        m_keeper->request_stop();
+    if (m_sender)
+        m_sender->request_stop();
+    // The receive thread may wait for the GUI thread (hand_off): its stop
+    // flag ends that wait.
+    m_answer.set();
+    if (m_keeper)
+        m_keeper->wait();
+    m_sender.reset();
+    detach();
+    m_keeper.reset();
+}
+
+void c_km_channel::attach(std::shared_ptr<c_tcp_sock> sock, bool reconnect)
+{
+    // An unanswered keep-alive is only noticed by the network while bytes wait
+    // for their acknowledgement; the keep-alive makes sure some do.
+    if (sock->is_open())
+        sock->set_user_timeout(KEEPALIVE_LOSS_MS);
+    auto recv = std::make_unique<c_socket_recv_km1>(sock);
+    recv->set_key(m_cfg.in_key);
+    recv->set_handler(this);
+    c_channel_keeper* keeper = m_keeper.get();
+    QObject::connect(recv.get(), &c_socket_recv_km1::socket_close, recv.get(),
+                     [keeper] {
+                         if (keeper)
+                             keeper->lost("closed by the device");
+                     },
+                     Qt::DirectConnection);
+    {
+        std::lock_guard<std::mutex> g(m_sock_lock);
+        m_sock = sock;
+        m_recv = std::move(recv);
+        m_recv->start(QThread::InheritPriority);
+    }
+    m_keepalive_answered.store(false);
+    m_last_keepalive_answer_ms.store(now_ms());
+    queue_opening(reconnect);
+    m_up.store(sock->is_open());
+    m_wake.wake_all();
+}
+
+void c_km_channel::detach()
+{
+    m_up.store(false);
+    std::unique_ptr<c_socket_recv_km1> recv;
+    std::shared_ptr<c_tcp_sock> sock;
+    {
+        std::lock_guard<std::mutex> g(m_sock_lock);
+        recv = std::move(m_recv);
+        sock = std::move(m_sock);
+    }
+    if (sock)
+        sock->close();
+    if (recv) {
+        recv->request_stop();
+        recv->wait();
+    }
+    // Whatever waited belongs to the connection that went.
+    clear();
+    m_answer.set();
+}
+
+void c_km_channel::queue_opening(bool reconnect)
+{
+    std::list<std::vector<uint8_t> > opening;
+    const auto user = km_userid_payload(m_cfg.user_id);
+    opening.push_back(build_km_frame(CMD_KM_USERID, user.data(), KM_USERID_LEN, m_cfg.out_key));
+    LOG_INFO("km send userID");
+    const unsigned char ask = 0;
+    opening.push_back(build_km_frame(CMD_KM_PRIVILEGE, &ask, KM_ONE_BYTE_LEN, m_cfg.out_key));
+    if (reconnect) {
+        // Whatever the remote computer saw held when the connection went is
+        // let go first, so no key or button stays down.
+        const unsigned char keys[KM_KEYBOARD_LEN] = {};
+        opening.push_back(build_km_frame(CMD_KM_KEYBOARD, keys, KM_KEYBOARD_LEN, m_cfg.out_key));
+        if (m_cfg.absolute_mouse) {
+            const auto abs = km_mouse_abs_payload(KM_ABS_NONE, int16_t(m_last_abs_x.load()),
+                                                  int16_t(m_last_abs_y.load()), 0);
+            opening.push_back(build_km_frame(CMD_KM_MOUSE_ABS, abs.data(), KM_MOUSE_ABS_LEN, m_cfg.out_key));
+        } else {
+            const unsigned char rel[KM_MOUSE_REL_LEN] = {};
+            opening.push_back(build_km_frame(CMD_KM_MOUSE_REL, rel, KM_MOUSE_REL_LEN, m_cfg.out_key));
+        }
+    }
+    std::lock_guard<std::mutex> g(m_queue_lock);
+    m_queue.clear();
+    m_queue.splice(m_queue.end(), opening);
+}
+
+void c_km_channel::push_back_frame(std::vector<uint8_t> frame)
+{
+    {
+        std::lock_guard<std::mutex> g(m_queue_lock);
+        m_queue.push_back(std::move(frame));
+    }
+    m_wake.wake_all();
+}
+
+void c_km_channel::note_abs_position(const unsigned char* payload, int length)
+{
+    if (length < KM_MOUSE_ABS_LEN)
+        return;
+    m_last_abs_x.store(int16_t(payload[1] | (payload[2] << 8)));
+    m_last_abs_y.store(int16_t(payload[3] | (payload[4] << 8)));
+}
+
+bool c_km_channel::send(unsigned char type, int length, const unsigned char* payload)
+{
+    if (length < 0 || (length > 0 && !payload))
+        return false;
+    if (!m_up.load())
+        return false;
+    std::vector<uint8_t> frame = build_km_frame(type, payload, uint32_t(length), m_cfg.out_key);
+    if (frame.empty())
+        return false;
+    if (type == CMD_KM_MOUSE_ABS)
+        note_abs_position(payload, length);
+    push_back_frame(std::move(frame));
+    return true;
+}
+
+void c_km_channel::prepend(unsigned char type)
+{
+    if (!m_up.load())
+        return;
+    const unsigned char zero = 0;
+    std::vector<uint8_t> frame = build_km_frame(type, &zero, 1, m_cfg.out_key);
+    if (frame.empty())
+        return;
+    {
+        std::lock_guard<std::mutex> g(m_queue_lock);
+        m_queue.push_front(std::move(frame));
+    }
+    m_wake.wake_all();
+}
+
+void c_km_channel::clear()
+{
+    std::lock_guard<std::mutex> g(m_queue_lock);
+    m_queue.clear();
+}
+
+std::vector<std::vector<uint8_t> > c_km_channel::queued() const
+{
+    std::lock_guard<std::mutex> g(m_queue_lock);
+    return std::vector<std::vector<uint8_t> >(m_queue.begin(), m_queue.end());
+}
+
+bool c_km_channel::keyboard_report_queued() const
+{
+    std::lock_guard<std::mutex> g(m_queue_lock);
+    for (const std::vector<uint8_t>& f : m_queue)
+        if (km_frame_type(f.data(), uint32_t(f.size()), m_cfg.out_key) == CMD_KM_KEYBOARD)
+            return true;
+    return false;
+}
+
+bool c_km_channel::flush_one()
+{
+    std::vector<uint8_t> frame;
+    std::shared_ptr<c_tcp_sock> sock;
+    {
+        std::lock_guard<std::mutex> g(m_queue_lock);
+        if (m_queue.empty())
+            return false;
+        frame = std::move(m_queue.front());
+        m_queue.pop_front();
+    }
+    {
+        std::lock_guard<std::mutex> g(m_sock_lock);
+        sock = m_sock;
+    }
+
+    const int type = km_frame_type(frame.data(), uint32_t(frame.size()), m_cfg.out_key);
+    const bool await = awaits_answer(type);
+    // Armed before sending: a quick answer must not slip in between.
+    if (await) {
+        m_answer.reset();
+        m_awaiting.store(true);
+    }
+    const auto t0 = std::chrono::steady_clock::now();
+    if (!sock || sock->tcp_send(frame.data(), int(frame.size())) == -1) {
+        m_awaiting.store(false);
+        LOG_ERROR("***********************m_pTcpSocket->write failed.");
+        bool current;
+        {
+            std::lock_guard<std::mutex> g(m_sock_lock);
+            current = sock && sock == m_sock;
+        }
+        // A send on a connection already replaced is no news.
+        if (current && m_keeper && !m_stopping.load())
+            m_keeper->lost("sending failed");
+        return true;
+    }
+    m_sent.fetch_add(1);
+    if (await) {
+        const bool answered = m_answer.wait(ANSWER_WAIT_MS);
+        m_awaiting.store(false);
+        if (answered) {
+            const int64_t us =
+                std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0).count();
+            std::lock_guard<std::mutex> g(m_stats_lock);
+            m_rtts.emplace_back(now_ms(), us);
+            if (m_rtts.size() > 4096)
+                m_rtts.erase(m_rtts.begin(), m_rtts.begin() + 2048);
+        }
+        if (!answered && !m_answer_missed)
+            LOG_WARN("no KM answer from the device within %u ms (type %d); later messages go on without it",
+                     ANSWER_WAIT_MS, type);
+        m_answer_missed = !answered;
+    }
+    return true;
+}
+
+void c_km_channel::check_keepalive(int64_t now)
+{
+    // Only a device that has shown it answers keep-alives can be judged by
+    // their absence; the network's own time-out covers the others.
+    if (m_keepalive_answered.load() && now - m_last_keepalive_answer_ms.load() > KEEPALIVE_LOSS_MS && m_keeper &&
+        m_up.load())
+        m_keeper->lost("no answer to the keep-alive for 30 s");
+}
+
+void c_km_channel::hand_off(QObject* context, std::function<void()> fn)
+{
+    auto done = std::make_shared<c_event>(true, false);
+    QMetaObject::invokeMethod(
+        context,
+        [fn = std::move(fn), done] {
+            fn();
+            done->set();
+        },
+        Qt::QueuedConnection);
+    // A receive thread that is being stopped (closing, reconnecting) gives up
+    // waiting; the call still runs later, harmlessly, if the context lives.
+    const c_socket_thread* self = qobject_cast<const c_socket_thread*>(QThread::currentThread());
+    while (!done->wait(HAND_OFF_SLICE_MS)) {
+        if ((self && !self->run_flag()) || m_stopping.load())
+            return;
+    }
+}
+
+channel_state c_km_channel::state() const
+{
+    return m_keeper ? m_keeper->state() : channel_state::lost;
+}
+
+int c_km_channel::reconnect_attempts() const
+{
+    return m_keeper ? m_keeper->attempts() : 0;
+}
+
+int64_t c_km_channel::answer_rtt_median_us() const
+{
+    const int64_t since = now_ms() - 1000;
+    std::vector<int64_t> v;
+    {
+        std::lock_guard<std::mutex> g(m_stats_lock);
+        for (auto it = m_rtts.rbegin(); it != m_rtts.rend() && it->first >= since; ++it)
+            v.push_back(it->second);
+    }
+    if (v.empty())
+        return -1;
+    std::nth_element(v.begin(), v.begin() + long(v.size() / 2), v.end());
+    return v[v.size() / 2];
+}
+
+unsigned char c_km_channel::on_net_msg(const void* /*sender*/, const unsigned char* body, unsigned int plain_len_field,
+                                       unsigned int body_len)
+{
+    if (body && body_len >= 1 && body[0] == CMD_KM_KEEPALIVE) {
+        m_keepalive_answered.store(true);
+        m_last_keepalive_answer_ms.store(now_ms());
+    }
+    if (m_on_message)
+        m_on_message(body, plain_len_field, body_len);
+    // Whatever it was, it answers the message being waited for.
+    if (m_awaiting.load())
+        m_answer.set();
+    return 0;
+}
+
+void c_km_sender::run()
+{
+    int64_t next_keepalive = c_km_channel::now_ms() + c_km_channel::KEEPALIVE_PERIOD_MS;
+    while (m_run.load()) {
+        // Taken before looking: a message queued after the look ends the wait.
+        const unsigned long ticket = m_ch.m_wake.ticket();
+        while (m_run.load() && m_ch.flush_one()) {
+        }
+        const int64_t now = c_km_channel::now_ms();
+        if (now >= next_keepalive) {
+            m_ch.check_keepalive(now);
+            m_ch.prepend(CMD_KM_KEEPALIVE);
+            next_keepalive = now + c_km_channel::KEEPALIVE_PERIOD_MS;
+            continue;
+        }
+        // Asleep until a message, a stop or the next keep-alive.
+        m_ch.m_wake.wait_from(ticket, unsigned(next_keepalive - now));
+    }
+}

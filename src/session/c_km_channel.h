@@ -1,0 +1,172 @@
+#pragma once
+// The KM channel without any widget: its connection, the receive thread, a
+// send thread of its own (so input never waits on another channel), the send
+// list with its 200 ms answer wait, the keep-alive, the hand-off of privilege
+// requests to the GUI thread, and reconnection after a loss.
+//
+// Owner's thread (the GUI thread in the viewer): connect(), start(), stop().
+// Any thread: send(), prepend(), clear(). The receive thread calls the
+// message handler with every device message.
+#include <QObject>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "tools/socket/c_abs_net_handler.h"
+#include "tools/socket/c_abs_thread.h"
+#include "tools/socket/c_channel_keeper.h"
+#include "tools/socket/c_event.h"
+#include "tools/socket/c_wake_up.h"
+
+class c_tcp_sock;
+class c_socket_recv_km1;
+class c_km_sender;
+
+class c_km_channel : public c_abs_net_handler
+{
+public:
+    struct config
+    {
+        std::string ip;
+        uint16_t port = 0;
+        uint32_t user_id = 0;
+        uint8_t out_key[8] = {};  // enciphers what the viewer sends
+        uint8_t in_key[8] = {};   // deciphers what the device sends
+        bool absolute_mouse = false;
+    };
+
+    static constexpr unsigned ANSWER_WAIT_MS = 200;
+    static constexpr int KEEPALIVE_PERIOD_MS = 10000;
+    // A device that has answered keep-alives and then stays silent this long
+    // is gone, even when the network still takes our bytes.
+    static constexpr int KEEPALIVE_LOSS_MS = 30000;
+    static constexpr int CONNECT_TIMEOUT_MS = 2000;
+
+    using message_fn = std::function<void(const unsigned char* body, unsigned plain_len_field, unsigned len)>;
+
+    explicit c_km_channel(const config& cfg);
+    ~c_km_channel() override;
+
+    c_km_channel(const c_km_channel&) = delete;
+    c_km_channel& operator=(const c_km_channel&) = delete;
+
+    // First connection, within 2000 ms. False: error_text() says why.
+    bool connect();
+    std::string error_text() const { return m_error; }
+
+    // Set before start(). The message handler runs on the receive thread.
+    void set_message_handler(message_fn fn) { m_on_message = std::move(fn); }
+    void set_state_handler(c_channel_keeper::state_fn fn) { m_on_state = std::move(fn); }
+
+    // Starts the receive thread, the send thread (unless own_sender is false:
+    // tests then call flush_one() themselves) and reconnection; queues the
+    // opening (user id, then the privilege state request).
+    void start(bool own_sender = true);
+    // Ends every thread of the channel; idempotent.
+    void stop();
+
+    // Frames (and enciphers, except type 50) one message and appends it.
+    // While the channel is down nothing is queued: input typed then would
+    // reach the remote computer late and out of context. False when dropped.
+    bool send(unsigned char type, int length, const unsigned char* payload);
+    // Frames a message with the one-byte payload 0 and puts it first.
+    void prepend(unsigned char type);
+    void clear();
+    std::vector<std::vector<uint8_t> > queued() const;
+    bool keyboard_report_queued() const;
+
+    // Sends at most one queued message and waits up to 200 ms for the
+    // device's answer (not for keep-alive, give-up and grab acknowledgements).
+    // True when it took one from the list.
+    bool flush_one();
+
+    // Receive thread: runs fn on context's thread and waits for it to return
+    // (or for the channel to stop), so nothing else is read from the channel
+    // meanwhile, as the privilege protocol expects.
+    void hand_off(QObject* context, std::function<void()> fn);
+
+    channel_state state() const;
+    int reconnect_attempts() const;
+    // Median answer round trip of the last second, in microseconds (-1: none).
+    int64_t answer_rtt_median_us() const;
+    uint64_t messages_sent() const { return m_sent.load(); }
+
+    unsigned char on_net_msg(const void* sender, const unsigned char* body, unsigned int plain_len_field,
+                             unsigned int body_len) override;
+
+    const config& cfg() const { return m_cfg; }
+
+private:
+    friend class c_km_sender;
+    void attach(std::shared_ptr<c_tcp_sock> sock, bool reconnect);
+    void detach();
+    void queue_opening(bool reconnect);
+    void push_back_frame(std::vector<uint8_t> frame);
+    void note_abs_position(const unsigned char* payload, int length);
+    void check_keepalive(int64_t now_ms);
+    static int64_t now_ms();
+
+    const config m_cfg;
+    std::string m_error;
+    message_fn m_on_message;
+    c_channel_keeper::state_fn m_on_state;
+
+    std::shared_ptr<c_tcp_sock> m_first_sock;
+    mutable std::mutex m_sock_lock;  // guards m_sock and m_recv
+    std::shared_ptr<c_tcp_sock> m_sock;
+    std::unique_ptr<c_socket_recv_km1> m_recv;
+    std::unique_ptr<c_km_sender> m_sender;
+    std::unique_ptr<c_channel_keeper> m_keeper;
+    std::atomic<bool> m_up{false};  // queued messages may leave
+    std::atomic<bool> m_stopping{false};
+
+    mutable std::mutex m_queue_lock;
+    std::list<std::vector<uint8_t> > m_queue;
+    c_wake_up m_wake;
+
+    std::atomic<bool> m_awaiting{false};
+    c_event m_answer{true, false};
+    bool m_answer_missed = false;  // send thread only
+
+    std::atomic<int64_t> m_last_keepalive_answer_ms{0};
+    std::atomic<bool> m_keepalive_answered{false};
+    std::atomic<int> m_last_abs_x{0};
+    std::atomic<int> m_last_abs_y{0};
+
+    mutable std::mutex m_stats_lock;
+    std::vector<std::pair<int64_t, int64_t> > m_rtts;  // (when ms, round trip us)
+    int64_t m_sent_at_us = 0;  // send thread only
+    std::atomic<uint64_t> m_sent{0};
+};
+
+// The channel's send thread: flushes the list whenever woken, and puts the
+// keep-alive first every 10 s.
+class c_km_sender : public c_abs_thread
+{
+    Q_OBJECT
+public:
+    explicit c_km_sender(c_km_channel& ch) : m_ch(ch) {}
+    ~c_km_sender() override
+    {
+        request_stop();
+        wait();
+    }
+    void request_stop()
+    {
+        m_run.store(false);
+        m_ch.m_wake.wake_all();
+        m_ch.m_answer.set();
+    }
+
+protected:
+    void run() override;
+
+private:
+    c_km_channel& m_ch;
+    std::atomic<bool> m_run{true};
+};

@@ -1,0 +1,186 @@
+#include "session/c_video_channel.h"
+
+#include <QObject>
+#include <QThread>
+
+#include "log/log.h"
+#include "tools/decoder/c_video_pipeline.h"
+#include "tools/socket/c_frame.h"
+#include "tools/socket/c_msg_builder.h"
+#include "tools/socket/c_socket_factory.h"
+#include "tools/socket/c_socket_pair.h"
+#include "tools/socket/c_socket_recv_video.h"
+#include "tools/socket/c_tcp_sock/c_tcp_sock.h"
+
+namespace {
+
+enum : unsigned char
+{
+    VIDEO_LED_STATE = 4,
+    VIDEO_DATA = 6,
+    VIDEO_BEGIN_SET = 30,
+    VIDEO_END_SET = 31,
+    VIDEO_SET_POS = 32,
+    VIDEO_USER_ID = 50
+};
+
+const unsigned VIDEO_DATA_HEADER = 12;
+
+}  // namespace
+
+c_video_channel::c_video_channel(const config& cfg) : m_cfg(cfg), m_pipeline(std::make_shared<c_video_pipeline>()) {}
+
+c_video_channel::~c_video_channel()
+{
+    stop();
+}
+
+bool c_video_channel::connect()
+{
+    auto sock = std::make_shared<c_tcp_sock>();
+    sock->startup();
+    sock->set_address(m_cfg.ip.c_str(), m_cfg.port);
+    if (sock->create_sock(nullptr, 0, CONNECT_TIMEOUT_MS) != 1) {
+        m_error = endpoint_error_text(m_cfg.ip, m_cfg.port, sock->runtime_error());
+        return false;
+    }
+    m_first_sock = sock;
+    return true;
+}
+
+void c_video_channel::start()
+{
+    if (m_keeper)
+        return;
+    c_channel_keeper::hooks h;
+    h.detach = [this] { detach(); };
+    h.attach = [this](std::shared_ptr<c_tcp_sock> s) {
+        {
+            std::lock_guard<std::mutex> g(m_pipeline_lock);
+            m_pipeline = std::make_shared<c_video_pipeline>();
+        }
+        attach(std::move(s));
+    };
+    m_keeper = std::make_unique<c_channel_keeper>("video", m_cfg.ip, m_cfg.port, h);
+    m_keeper->set_state_handler(m_on_state);
+    auto sock = m_first_sock ? m_first_sock : std::make_shared<c_tcp_sock>();
+    m_first_sock.reset();
+    attach(sock);
+    m_keeper->start();
+}
+
+void c_video_channel::stop()
+{
+    if (m_keeper)
+        m_keeper->request_stop();
+    if (m_keeper)
+        m_keeper->wait();
+    detach();
+    m_keeper.reset();
+}
+
+void c_video_channel::attach(std::shared_ptr<c_tcp_sock> sock)
+{
+    auto pair = std::make_unique<c_socket_pair>(sock, &m_send_queue, &m_send_wake, SOCKET_KIND_VIDEO);
+    if (c_socket_thread* r = pair->recv_thread()) {
+        r->set_handler(this);
+        c_channel_keeper* keeper = m_keeper.get();
+        QObject::connect(static_cast<c_socket_recv_video*>(r), &c_socket_recv_video::signal_socket_video_close, r,
+                         [keeper] {
+                             if (keeper)
+                                 keeper->lost("closed by the device");
+                         },
+                         Qt::DirectConnection);
+    }
+    m_send_queue.push(build_msg_50(m_cfg.user_id));
+    LOG_INFO("video userID send");
+    m_pair = std::move(pair);
+    m_pair->start(QThread::InheritPriority, QThread::InheritPriority);
+}
+
+void c_video_channel::detach()
+{
+    if (m_pair) {
+        m_pair->stop();
+        m_pair.reset();
+    }
+    drain_and_free(m_send_queue);
+}
+
+std::shared_ptr<c_video_pipeline> c_video_channel::pipeline() const
+{
+    std::lock_guard<std::mutex> g(m_pipeline_lock);
+    return m_pipeline;
+}
+
+channel_state c_video_channel::state() const
+{
+    return m_keeper ? m_keeper->state() : channel_state::lost;
+}
+
+int c_video_channel::reconnect_attempts() const
+{
+    return m_keeper ? m_keeper->attempts() : 0;
+}
+
+unsigned char c_video_channel::on_net_msg(const void* /*sender*/, const unsigned char* body,
+                                          unsigned int /*plain_len_field*/, unsigned int body_len)
+{
+    m_bytes.fetch_add(body_len);
+    const unsigned char status = handle(body, body_len);
+    // Ignored all the same, but a device that sends such messages is broken
+    // or hostile: say so.
+    if (status == STATUS_BAD_LENGTH)
+        LOG_WARN("video message type %u of %u bytes ignored: wrong length", body && body_len ? unsigned(body[0]) : 0u,
+                 body_len);
+    return status;
+}
+
+unsigned char c_video_channel::handle(const unsigned char* body, unsigned int len)
+{
+    if (!body || len < 1)
+        return STATUS_BAD_LENGTH;
+
+    switch (body[0]) {
+    case VIDEO_LED_STATE:
+        if (len != 2)
+            return STATUS_BAD_LENGTH;
+        if (m_on_led)
+            m_on_led(body[1]);
+        return STATUS_HANDLED;
+
+    case VIDEO_DATA: {
+        // 64-bit sum: a device-given payload length near 4 GiB must not wrap.
+        if (len < VIDEO_DATA_HEADER || uint64_t(len) != VIDEO_DATA_HEADER + uint64_t(read_be32(body + 8)))
+            return STATUS_BAD_LENGTH;
+        // Decoding runs here, on the receive thread, so the next frame is not
+        // read before this picture is in the hand-over.
+        const std::shared_ptr<c_video_pipeline> p = pipeline();
+        if (body[1] == 1)
+            m_pictures.fetch_add(1);
+        if (p && p->on_video_data(body, int(len)) && m_on_picture)
+            m_on_picture();
+        return STATUS_HANDLED;
+    }
+
+    case VIDEO_BEGIN_SET:
+    case VIDEO_END_SET:
+    case VIDEO_SET_POS: {
+        // The result byte is body byte 2; a shorter reply has none to read.
+        if (len < 3)
+            return STATUS_BAD_LENGTH;
+        const char* name = body[0] == VIDEO_BEGIN_SET ? "beginSet" : body[0] == VIDEO_END_SET ? "endSet" : "setPos";
+        LOG_INFO("videoSetting,%s,ack,%s", name, body[2] != 0 ? "fail" : "success");
+        return STATUS_HANDLED;
+    }
+
+    case VIDEO_USER_ID:
+        if (len < 2)
+            return STATUS_BAD_LENGTH;
+        LOG_INFO("video.userID.ack,%s", body[1] != 0 ? "fail" : "success");
+        return STATUS_HANDLED;
+
+    default:
+        return STATUS_HANDLED;
+    }
+}

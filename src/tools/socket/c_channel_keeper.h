@@ -1,0 +1,88 @@
+#pragma once
+// Keeps one channel connected for as long as its owner wants it: when the
+// channel reports a loss, this thread takes the channel's threads down, then
+// connects again with a growing pause between attempts (0.5 s doubling up to
+// 5 s) and hands the new connection back to the channel, which replays its
+// opening. The keeper is the only thread that stops, joins and restarts the
+// channel's threads after the start, so there is one owner for them.
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "tools/socket/c_abs_thread.h"
+#include "tools/socket/c_wake_up.h"
+
+class c_tcp_sock;
+
+enum class channel_state : int
+{
+    connected = 0,
+    reconnecting,  // lost; attempts to connect again are running
+    stalled,       // connected, but the device has not read or answered for a while
+    lost,          // gone and not tried again (no keeper, or stopped)
+};
+
+const char* channel_state_name(channel_state s);
+
+// "127.0.0.1:5917 — Connection refused" (the system's text for err; a time-out
+// when err is 0 or ETIMEDOUT).
+std::string endpoint_error_text(const std::string& ip, unsigned port, int err);
+
+class c_channel_keeper : public c_abs_thread
+{
+    Q_OBJECT
+public:
+    struct hooks
+    {
+        // Stops and joins the channel's threads and empties its queues.
+        std::function<void()> detach;
+        // Starts the channel on a connected socket and queues its opening.
+        std::function<void(std::shared_ptr<c_tcp_sock>)> attach;
+    };
+    using state_fn = std::function<void(channel_state, int attempt, const std::string& reason)>;
+
+    c_channel_keeper(std::string name, std::string ip, uint16_t port, hooks h);
+    // Stops and joins the thread.
+    ~c_channel_keeper() override;
+
+    // Called (any thread) whenever the state changes; set before start().
+    void set_state_handler(state_fn fn) { m_on_state = std::move(fn); }
+    // Per-attempt connect time-out; short, so that a stop is never held up long.
+    void set_connect_timeout(int ms) { m_connect_timeout_ms = ms; }
+
+    // Any thread: the channel is gone (peer close, reset, receive or send
+    // error, no answer). Repeated reports of one loss count once.
+    void lost(const std::string& reason);
+    // Any thread: no more attempts; the thread ends soon after.
+    void request_stop();
+
+    channel_state state() const { return channel_state(m_state.load()); }
+    int attempts() const { return m_attempt.load(); }
+    const std::string& name() const { return m_name; }
+
+    // Pause before attempt n (1-based).
+    static int backoff_ms(int attempt);
+
+protected:
+    void run() override;
+
+private:
+    void set_state(channel_state s, const std::string& reason);
+
+    const std::string m_name;
+    const std::string m_ip;
+    const uint16_t m_port;
+    hooks m_hooks;
+    state_fn m_on_state;
+    int m_connect_timeout_ms = 1000;
+
+    c_wake_up m_wake;
+    std::atomic<bool> m_run{true};
+    std::atomic<bool> m_lost{false};
+    std::atomic<int> m_state{int(channel_state::connected)};
+    std::atomic<int> m_attempt{0};
+    std::mutex m_reason_lock;
+    std::string m_reason;
+};
