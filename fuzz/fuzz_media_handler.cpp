@@ -304,7 +304,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     unsigned messages = 0;
     {
         c_media_protocol proto([&now_ms] { return now_ms; });
-        proto.set_pauses({0, 0, 0});
+        proto.set_pauses({0, 0});
         sender send(proto.queue(), expect);
         FUZZ_CHECK(proto.map(env.path, read_only));
         if (!stop_and_wait)

@@ -149,7 +149,9 @@ void c_km_channel::queue_opening(bool reconnect)
         // let go first, so no key or button stays down.
         const unsigned char keys[KM_KEYBOARD_LEN] = {};
         opening.push_back(build_km_frame(CMD_KM_KEYBOARD, keys, KM_KEYBOARD_LEN, m_cfg.out_key));
-        if (m_cfg.absolute_mouse) {
+        // An absolute report needs a position: without one known, a relative
+        // report with no movement lets go of the buttons without moving.
+        if (m_cfg.absolute_mouse && m_abs_known.load()) {
             const auto abs = km_mouse_abs_payload(KM_ABS_NONE, int16_t(m_last_abs_x.load()),
                                                   int16_t(m_last_abs_y.load()), 0);
             opening.push_back(build_km_frame(CMD_KM_MOUSE_ABS, abs.data(), KM_MOUSE_ABS_LEN, m_cfg.out_key));
@@ -176,6 +178,7 @@ void c_km_channel::note_abs_position(const unsigned char* payload, int length)
 {
     if (length < KM_MOUSE_ABS_LEN)
         return;
+    m_abs_known.store(true);
     m_last_abs_x.store(int16_t(payload[1] | (payload[2] << 8)));
     m_last_abs_y.store(int16_t(payload[3] | (payload[4] << 8)));
 }

@@ -135,6 +135,7 @@ private:
 
     std::atomic<int64_t> m_last_keepalive_answer_ms{0};
     std::atomic<bool> m_keepalive_answered{false};
+    std::atomic<bool> m_abs_known{false};
     std::atomic<int> m_last_abs_x{0};
     std::atomic<int> m_last_abs_y{0};
 

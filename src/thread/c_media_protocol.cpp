@@ -176,7 +176,8 @@ channel_state c_media_protocol::state() const
     if (!m_keeper || m_shut_down)
         return channel_state::lost;
     const channel_state s = m_keeper->state();
-    if (s == channel_state::connected && m_queue.size() > 0 && now() - m_last_progress.load() > STALL_MS)
+    if (s == channel_state::connected && const_cast<mt_queue<CQUEUE_MESSAGE>&>(m_queue).size() > 0 &&
+        now() - m_last_progress.load() > STALL_MS)
         return channel_state::stalled;
     return s;
 }

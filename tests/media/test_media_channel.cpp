@@ -39,7 +39,7 @@ protected:
             all[i] = static_cast<uint8_t>((i / 512) * 7 + i % 251);
         ASSERT_TRUE(write_all(m_img, all.data(), all.size()));
         m_proto = std::make_unique<c_media_protocol>();
-        m_proto->set_pauses({20, 200, 0});
+        m_proto->set_pauses({20, 200});
     }
     void TearDown() override
     {
@@ -166,7 +166,7 @@ TEST_F(MediaChannel, ShutdownWaitsOnlyUntilTheDeviceHasTheUnmap)
 {
     // Pauses far longer than the test may take: a shutdown that sat them out
     // would take 20 s.
-    m_proto->set_pauses({20, 10000, 10000});
+    m_proto->set_pauses({20, 10000});
     connect_and_identify();
     map_and_answer();
     m_dev.send(status_answer(0, 0, 0));  // the status request in flight
@@ -191,7 +191,7 @@ TEST_F(MediaChannel, NoDeviceAndPeerClose)
     // Connection refused: the threads start anyway and shut down cleanly.
     {
         c_media_protocol lonely;
-        lonely.set_pauses({0, 0, 0});
+        lonely.set_pauses({0, 0});
         EXPECT_FALSE(lonely.connect_channel("127.0.0.1", unused_port()));
         lonely.start_channel(1);
         ASSERT_TRUE(lonely.map(m_img, false));

@@ -47,7 +47,7 @@ protected:
                 all[s * 512 + j] = pattern(s, j);
         ASSERT_TRUE(write_all(m_img, all.data(), all.size()));
         m_proto = std::make_unique<c_media_protocol>([this] { return m_now.load(); });
-        m_proto->set_pauses({0, 0, 0});
+        m_proto->set_pauses({0, 0});
     }
 
     void TearDown() override
