@@ -1,5 +1,7 @@
 #include "c_devsim_channel.h"
 
+#include <chrono>
+
 #include <QJsonObject>
 
 #include <unistd.h>
@@ -105,9 +107,35 @@ void c_devsim_channel::protocol_error(const char* what)
     drop();
 }
 
+namespace {
+int64_t steady_ms()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+}  // namespace
+
+void c_devsim_channel::refuse_for(int ms)
+{
+    m_refuseUntilMs.store(steady_ms() + ms);
+    drop();
+}
+
 void c_devsim_channel::run()
 {
+    m_port = m_listener.port();
     while (!m_stop) {
+        if (steady_ms() < m_refuseUntilMs.load()) {
+            // Not listening: a viewer's connect is refused by the system.
+            if (m_listener.is_listening())
+                m_listener.close();
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            continue;
+        }
+        if (!m_listener.is_listening() && !m_listener.listen(m_port)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            continue;
+        }
         const int fd = m_listener.accept(100);
         if (fd < 0)
             continue;
@@ -146,6 +174,11 @@ void c_devsim_channel::serve(const std::shared_ptr<c_devsim_conn>& conn)
 {
     c_frame_reader reader;
     while (!m_stop && m_error.empty()) {
+        if (m_readStalled.load() && conn->is_open()) {
+            // Bytes pile up in the viewer's send buffer until it stops sending.
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            continue;
+        }
         const frame_read_result r = reader.read_frame(*conn);
         if (r == frame_read_result::oversized) {
             char text[80];

@@ -42,6 +42,13 @@ public:
     // Connections served so far.
     int connections() const { return m_connections.load(); }
 
+    // Drops the connection and refuses new ones (the port stops listening)
+    // for ms milliseconds; then listens on the same port again.
+    void refuse_for(int ms);
+    // Stops reading the connection (a device that no longer takes bytes),
+    // or reads again.
+    void set_read_stalled(bool stalled) { m_readStalled.store(stalled); }
+
     // Fault injection on the current connection (see c_devsim_conn::inject);
     // false when there is none or nothing could be sent.
     bool inject(const std::vector<uint8_t>& bytes, c_devsim_conn::after_inject after);
@@ -81,4 +88,7 @@ private:
     std::mutex m_faultLock;
     std::thread m_faultThread;
     std::atomic<bool> m_faultRunning{false};
+    std::atomic<int64_t> m_refuseUntilMs{0};
+    std::atomic<bool> m_readStalled{false};
+    uint16_t m_port = 0;
 };

@@ -94,7 +94,8 @@ QString c_devsim_control::help()
 {
     return QStringLiteral("ok commands: privilege 0|1 | giveup | grab V (0 granted) | led BITS (1 Num, 2 Caps, "
                           "4 Scroll) | read START COUNT | write START FILE | refuse-next-read | "
-                          "close video|km|media|all | stall km | unstall km | km-delay MS | status | help | quit | ") +
+                          "close video|km|media|all | refuse MS [video|km|media|all] | stall km|media | unstall km|media | "
+                          "km-delay MS | status | help | quit | ") +
            c_devsim_faults::usage();
 }
 
@@ -177,9 +178,30 @@ QString c_devsim_control::execute(const QString& line)
             return QStringLiteral("error usage: close video|km|media|all");
         return ok ? QStringLiteral("ok closed %1").arg(ch) : QStringLiteral("ok %1 had no viewer").arg(ch);
     }
+    if ((cmd == QLatin1String("stall") || cmd == QLatin1String("unstall")) && w.size() == 2 &&
+        w[1].toLower() == QLatin1String("media")) {
+        m_dev.media().set_read_stalled(cmd == QLatin1String("stall"));
+        return cmd == QLatin1String("stall") ? QStringLiteral("ok media reads nothing")
+                                             : QStringLiteral("ok media reads again");
+    }
+    if (cmd == QLatin1String("refuse")) {
+        if (!num(1, 1, 600000, &a) || w.size() < 2 || w.size() > 3)
+            return QStringLiteral("error usage: refuse MS [video|km|media|all]");
+        const QString ch = w.size() == 3 ? w[2].toLower() : QStringLiteral("all");
+        const bool all = ch == QLatin1String("all");
+        if (!all && ch != QLatin1String("video") && ch != QLatin1String("km") && ch != QLatin1String("media"))
+            return QStringLiteral("error usage: refuse MS [video|km|media|all]");
+        if (all || ch == QLatin1String("video"))
+            m_dev.video().refuse_for(int(a));
+        if (all || ch == QLatin1String("km"))
+            m_dev.km().refuse_for(int(a));
+        if (all || ch == QLatin1String("media"))
+            m_dev.media().refuse_for(int(a));
+        return QStringLiteral("ok %1 closed and refused for %2 ms").arg(ch).arg(a);
+    }
     if (cmd == QLatin1String("stall") || cmd == QLatin1String("unstall")) {
         if (w.size() != 2 || w[1].toLower() != QLatin1String("km"))
-            return QStringLiteral("error usage: %1 km").arg(cmd);
+            return QStringLiteral("error usage: %1 km|media").arg(cmd);
         m_dev.km().set_answer(cmd == QLatin1String("unstall"));
         return cmd == QLatin1String("stall") ? QStringLiteral("ok km answers nothing")
                                              : QStringLiteral("ok km answers again");

@@ -14,7 +14,7 @@
 #include "session_params.h"
 #include "tools/crypto/c_des.h"
 #include "tools/socket/c_frame.h"
-#include "tools/socket/c_socket_recv_km1.h"
+#include "session/c_km_channel.h"
 
 class H264VideoTestPeer
 {
@@ -22,8 +22,7 @@ public:
     // The KM send list as it stands (framed, enciphered messages).
     static std::vector<std::vector<uint8_t> > kmQueue(H264Video& w)
     {
-        std::lock_guard<std::mutex> g(w.m_kmSendLock);
-        return std::vector<std::vector<uint8_t> >(w.m_kmSendQueue.begin(), w.m_kmSendQueue.end());
+        return w.m_km ? w.m_km->queued() : std::vector<std::vector<uint8_t> >();
     }
 
     static QSize frameSize(H264Video& w) { return w.m_frameSize; }
@@ -36,7 +35,7 @@ public:
     static const QImage& noSignalImage(H264Video& w) { return w.m_noSignalImage; }
     static QSize decodedSize(H264Video& w) { return w.decodedSize(); }
     // The decoding pipeline of the current video channel start (benchmarks count its pictures).
-    static std::shared_ptr<c_video_pipeline> videoPipeline(H264Video& w) { return w.m_videoPipeline; }
+    static std::shared_ptr<c_video_pipeline> videoPipeline(H264Video& w) { return w.currentPipeline(); }
     // The virtual media dialog the window built (benchmarks map disks through it).
     static c_ui_u_setting_dlg* mediaDialog(H264Video& w) { return w.m_mediaDialog; }
     static int cursorShown(H264Video& w) { return w.m_cursorShown; }
@@ -44,12 +43,8 @@ public:
     static uint8_t alignOnNextFrame(H264Video& w) { return w.m_alignOnNextFrame; }
     static void setAbsButtons(H264Video& w, int buttons) { w.m_absButtons = buttons; }
 
-    static bool kmThreadRunning(H264Video& w) { return w.m_kmRecvThread && w.m_kmRecvThread->isRunning(); }
-    static c_socket_recv_km1* kmThread(H264Video& w) { return w.m_kmRecvThread; }
-    static bool timersRunning(H264Video& w)
-    {
-        return w.m_keepAliveTimer != 0 && w.m_privTimer != 0 && w.m_noSignalTimer != 0;
-    }
+    static bool kmConnected(H264Video& w) { return w.m_km && w.m_km->state() == channel_state::connected; }
+    static bool timersRunning(H264Video& w) { return w.m_noSignalTimer != 0; }
 };
 
 // A QApplication for the whole test program (offscreen unless told otherwise).

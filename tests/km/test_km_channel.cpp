@@ -252,7 +252,7 @@ TEST(KmChannel, AnyDeviceMessageReleasesTheWaitAndFailuresAreLogged)
 TEST(KmChannel, DestroyingTheWindowEndsTheReceiveThreadWhileTheDeviceKeepsSending)
 {
     H264VideoSession s;
-    ASSERT_TRUE(H264VideoTestPeer::kmThreadRunning(*s.window));
+    ASSERT_TRUE(H264VideoTestPeer::kmConnected(*s.window));
     std::atomic<bool> flooding{true};
     std::thread device([&] {
         const auto answer = s.km_from_device({CMD_KM_MOUSE_REL, 0x00, 0x11});

@@ -61,7 +61,7 @@ protected:
         opt.port = port;
         opt.user_id = 7;
         opt.clock = [this] { return m_now.load(); };
-        opt.pauses = {10, 100, 0};
+        opt.pauses = {10, 100};
         opt.sysfs_root = m_sys.string();
         opt.choose_image = [this](QWidget*) { return m_choice; };
         return opt;
