@@ -119,6 +119,7 @@ void c_media_protocol::attach_channel(std::shared_ptr<c_tcp_sock> sock)
         m_pair = pair;
     }
     m_last_progress.store(now());
+    m_queue.reset_ack();
     pair->start(QThread::HighestPriority, QThread::HighestPriority);
 
     m_queue.push(build_msg_50(m_user_id));

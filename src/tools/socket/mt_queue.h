@@ -127,6 +127,17 @@ public:
         return true;
     }
 
+    // Forgets any acknowledgement or wake-up left from a connection that went,
+    // so the first message on the next one waits for its own answer.
+    void reset_ack()
+    {
+        auto m = m_mutex;
+        std::lock_guard<std::mutex> g(*m);
+        m_acked = false;
+        m_ack_event.reset();
+        m_ack_hint.store(false, std::memory_order_relaxed);
+    }
+
     // Wakes a waiting wait_ack() without acknowledging (used when stopping).
     void cancel_wait()
     {
