@@ -252,6 +252,12 @@ void H264Video::prependKmMessage(unsigned char type)
     wake_sync_thread();
 }
 
+size_t H264Video::kmQueueLength()
+{
+    std::lock_guard<std::mutex> g(m_kmSendLock);
+    return m_kmSendQueue.size();
+}
+
 void H264Video::clearKmQueue()
 {
     std::lock_guard<std::mutex> g(m_kmSendLock);
