@@ -23,7 +23,7 @@ namespace {
 const int LONG_TEXT_CHARS = 200;
 // Reports queued ahead of the channel: enough to keep it busy between ticks,
 // few enough that a cancel stops the typing at once.
-const size_t REPORTS_AHEAD = 32;
+const size_t REPORTS_AHEAD = 64;
 const int TICK_MS = 4;
 
 }  // namespace
