@@ -281,7 +281,6 @@ void H264Video::setupKeyboardInput()
                                          .arg(chord));
     ui.toolBar->addAction(m_grabKeyboardAction);
     connect(m_grabKeyboardAction, &QAction::toggled, this, [this] { updateKeyboardGrab(); });
-    ui.actionFullScreen->setToolTip(tr("FullScreen (%1)").arg(chord));
 }
 
 void H264Video::saveInputSettings()

@@ -1,12 +1,11 @@
-// The keyboard settings and the mouse rate in config.xml: older files load,
-// new elements are added beside the old ones, a rate out of range is clamped.
+// The keyboard settings in config.xml: older files load, new elements are
+// added beside the old ones.
 #include <gtest/gtest.h>
 
 #include <QString>
 
 #include "common/temp_dir.h"
 #include "ui/c_config_file.h"
-#include "ui/mouse_rate.h"
 
 TEST(InputSettings, OldFilesLoadWithDefaultsAndSavingAddsTheElementsBesideTheRate)
 {
@@ -43,15 +42,4 @@ TEST(InputSettings, OldFilesLoadWithDefaultsAndSavingAddsTheElementsBesideTheRat
     const std::string again = read_all(path);
     EXPECT_EQ(again.find("<keyboardMode>"), again.rfind("<keyboardMode>"));
     EXPECT_NE(again.find("<keyboardMode>position</keyboardMode>"), std::string::npos) << again;
-}
-
-TEST(InputSettings, MouseRateAboveTheSliderIsClampedWhenRead)
-{
-    TempDir dir;
-    ASSERT_TRUE(dir.ok());
-    const auto path = dir.path() / "config.xml";
-    ASSERT_TRUE(write_all(path, std::string("<config><mouseRate>1001</mouseRate></config>")));
-    int32_t rate = MOUSE_RATE_DEFAULT;
-    ASSERT_TRUE(c_config_file(QString::fromStdString(path.string())).load(rate));
-    EXPECT_EQ(rate, 100);
 }
