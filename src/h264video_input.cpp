@@ -209,6 +209,13 @@ bool H264Video::filterLabelEvent(QEvent* event)
         } else if (!m_keyTranslator->translate(key, pressed, report, length)) {
             return false;  // no usage: the label gets the key
         }
+        if (m_paste) {
+            // While pasted text is typed the keys stay here (Esc cancels it);
+            // the text's last report lets everything go on the remote side.
+            if (pressed && key == Qt::Key_Escape)
+                finishPaste(true);
+            return true;
+        }
         sendKeyboardReport(pressed ? "keyPress2," : "keyRelease2,", report);
         if (pressed && isLockKey(key)) {
             LOG_WARN("I click led");
