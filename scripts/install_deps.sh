@@ -10,6 +10,7 @@ PKGS=(
   libgtest-dev libgmock-dev
   libx11-dev libxtst-dev libxext-dev
   xvfb xauth xdotool x11-utils x11-xserver-utils
+  libxkbcommon-dev xkb-data x11-xkb-utils xclip
   libssl-dev dosfstools mtools
   imagemagick
 )

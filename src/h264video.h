@@ -44,6 +44,7 @@ class c_ui_u_setting_dlg;
 class c_key_file;
 class sysKeyConfig;
 class QAction;
+class QKeyEvent;
 class QMenu;
 class QMessageBox;
 
@@ -77,6 +78,8 @@ public:
     void sendKmMessage(unsigned char type, int length, const unsigned char* payload);
     // Frames a message with the one-byte payload 0 and puts it first (keep-alive).
     void prependKmMessage(unsigned char type);
+    // Messages queued and not yet sent (pasted text keeps only a few ahead).
+    size_t kmQueueLength();
     void clearKmQueue();
 
     // The channels (null before the session started).
@@ -86,8 +89,9 @@ public:
     // ---- view, GUI thread ----
 
     // Maps the cursor's position to the 1920 x 1200 grid and queues one absolute
-    // report with m_absButtons and the wheel (-1, 0, 1). Nothing outside the picture.
-    void sendAbsoluteMouse(int8_t wheel);
+    // report with m_absButtons and the wheel (-1, 0, 1). Nothing outside the
+    // picture, unless clampToEdge: then the position on its nearest edge.
+    void sendAbsoluteMouse(int8_t wheel, bool clampToEdge = false);
     // Maps a local position (relative to m_videoOrigin) to relative reports.
     void sendRelativeMouse(const QPoint& p);
     // Cursor changes when the pointer enters or leaves the video label.
@@ -269,6 +273,24 @@ private:
     bool filterLabelEvent(QEvent* event);
     // Logs "<prefix>,keyBuf=b0,...,b7" and queues the keyboard report.
     void sendKeyboardReport(const char* prefix, const unsigned char* report);
+    // The HID usage of a key event's physical key (its native scan code on X11
+    // and Wayland); 0 when the key is to go by character.
+    uint8_t positionUsage(const QKeyEvent* event) const;
+    // Ctrl+Alt+Shift+V (paste) and Ctrl+Alt+Shift+F12 (release the keyboard,
+    // leave full screen): handled here, with or without write privilege.
+    bool handleLocalChord(QEvent* event);
+    // Grabs the keyboard in full screen and while "Grab Keyboard" is on,
+    // unless a modal dialog needs the keys; lets it go otherwise.
+    void updateKeyboardGrab();
+    void releaseGrabAndFullScreen();
+    // Construction: keyboard settings from config.xml, the grab action.
+    void setupKeyboardInput();
+    void saveInputSettings();
+    // Pasted text typed on the remote computer (h264video_paste.cpp).
+    void onPasteText();
+    void onRemoteLayout();
+    void pasteTick();
+    void finishPaste(bool cancelled);
     // Sends the all-zero keyboard report when the translator believes keys are
     // held (or always, with forceKeyboard), and forgets them; the same for held
     // mouse buttons.
@@ -310,4 +332,13 @@ private:
     std::shared_ptr<c_key_file> m_keyFile;
     std::shared_ptr<sysKeyConfig> m_sysKeyConfig;  // no parent, hidden until opened
     QAction* m_keyMenuAction = nullptr;            // the tool bar's action for the key menu button
+
+    // ---- keyboard settings, pasted text, keyboard grab ----
+    bool m_keysByPosition = true;                  // config.xml keyboardMode
+    QString m_remoteLayout = QStringLiteral("us");  // config.xml remoteLayout
+    uint32_t m_chordScanCode = 0;                  // a chord's key: its release stays local
+    QAction* m_grabKeyboardAction = nullptr;       // tool bar toggle "Grab Keyboard"
+    bool m_keyboardGrabbed = false;
+    struct paste_job;
+    std::shared_ptr<paste_job> m_paste;            // while text is being typed
 };

@@ -201,6 +201,12 @@ void H264Video::prependKmMessage(unsigned char type)
         m_km->prepend(type);
 }
 
+size_t H264Video::kmQueueLength()
+{
+    std::lock_guard<std::mutex> g(m_kmSendLock);
+    return m_kmSendQueue.size();
+}
+
 void H264Video::clearKmQueue()
 {
     if (m_km)

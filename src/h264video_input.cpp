@@ -8,6 +8,8 @@
 #include <QEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QPainter>
+#include <QToolBar>
 #include <QMouseEvent>
 #include <QWheelEvent>
 #include <algorithm>
@@ -21,6 +23,7 @@
 #include "session_params.h"
 #include "tools/key_mouse/c_key_translator.h"
 #include "tools/key_mouse/c_mouse_translator.h"
+#include "tools/key_mouse/hid_keycodes.h"
 #include "tools/key_mouse/km_messages.h"
 #include "ui/c_config_file.h"
 #include "ui/c_ui_video_setting_dlg.h"
@@ -39,6 +42,28 @@ bool relativeMode()
 bool isLockKey(int key)
 {
     return key == Qt::Key_CapsLock || key == Qt::Key_NumLock || key == Qt::Key_ScrollLock;
+}
+
+const Qt::KeyboardModifiers CHORD_MODIFIERS = Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier;
+
+// A keyboard for the tool bar: the resources hold no such picture.
+QIcon keyboardIcon()
+{
+    QPixmap pm(32, 32);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(60, 60, 60), 2));
+    p.setBrush(QColor(235, 235, 235));
+    p.drawRoundedRect(QRectF(2, 8, 28, 17), 3, 3);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(60, 60, 60));
+    for (int row = 0; row < 2; ++row)
+        for (int col = 0; col < 6; ++col)
+            p.drawRect(QRectF(5 + col * 4, 11 + row * 4, 2.5, 2.5));
+    p.drawRect(QRectF(9, 19.5, 14, 2.5));
+    p.end();
+    return QIcon(pm);
 }
 
 int absButtonsForPress(int current, Qt::MouseButton b)
@@ -72,6 +97,8 @@ bool H264Video::eventFilter(QObject* watched, QEvent* event)
             releaseHeldInput(false);
             return QMainWindow::eventFilter(watched, event);
         }
+        if (handleLocalChord(event))
+            return true;
         if (m_writePrivilege.load() != 1)
             return QMainWindow::eventFilter(watched, event);
         return filterLabelEvent(event) || QMainWindow::eventFilter(watched, event);
@@ -82,7 +109,13 @@ bool H264Video::eventFilter(QObject* watched, QEvent* event)
 bool H264Video::filterWindowEvent(QEvent* event)
 {
     switch (event->type()) {
+    case QEvent::WindowStateChange:
+    case QEvent::WindowActivate:
+        updateKeyboardGrab();
+        return false;
     case QEvent::WindowDeactivate: {
+        // A modal dialog of ours (the privilege question) needs the keys.
+        updateKeyboardGrab();
         if (!m_keyTranslator)
             return false;
         // Everything is let go, with or without write privilege: keys released
@@ -142,15 +175,17 @@ bool H264Video::filterLabelEvent(QEvent* event)
         const int kind = e == QEvent::MouseButtonRelease ? c_mouse_translator::KIND_RELEASE
                                                           : c_mouse_translator::KIND_PRESS;
         const bool middle = b == Qt::MiddleButton;
-        unsigned char report[c_mouse_translator::REPORT_SIZE];
-        int length = 0;
-        if (relativeMode() || e == QEvent::MouseButtonDblClick)
-            m_mouseTranslator->build(middle ? 0 : int(b), kind, 0, 0, middle ? REL_MIDDLE_WHEEL : 0, report, length);
         if (relativeMode()) {
+            unsigned char report[c_mouse_translator::REPORT_SIZE];
+            int length = 0;
+            m_mouseTranslator->build(middle ? 0 : int(b), kind, 0, 0, middle ? REL_MIDDLE_WHEEL : 0, report, length);
             sendKmMessage(CMD_KM_MOUSE_REL, length, report);
         } else {
+            // The relative builder stays out of it: its buttons would ride on
+            // the next alignment's reports as a drag.
             m_absButtons = kind == c_mouse_translator::KIND_PRESS ? absButtonsForPress(m_absButtons, b) : KM_ABS_NONE;
-            sendAbsoluteMouse(0);
+            // A release outside the picture still reaches the device, at its edge.
+            sendAbsoluteMouse(0, kind == c_mouse_translator::KIND_RELEASE);
         }
         return true;
     }
@@ -168,11 +203,25 @@ bool H264Video::filterLabelEvent(QEvent* event)
         if (!m_keyTranslator)
             return true;
         const bool pressed = e == QEvent::KeyPress;
-        const int key = static_cast<QKeyEvent*>(event)->key();
+        const QKeyEvent* ke = static_cast<QKeyEvent*>(event);
+        const int key = ke->key();
         unsigned char report[c_key_translator::REPORT_SIZE];
         int length = 0;
-        if (!m_keyTranslator->translate(key, pressed, report, length))
+        if (const uint8_t usage = positionUsage(ke)) {
+            // The remote computer repeats a held key itself.
+            if (ke->isAutoRepeat())
+                return true;
+            m_keyTranslator->translateUsage(usage, pressed, report, length);
+        } else if (!m_keyTranslator->translate(key, pressed, report, length)) {
             return false;  // no usage: the label gets the key
+        }
+        if (m_paste) {
+            // While pasted text is typed the keys stay here (Esc cancels it);
+            // the text's last report lets everything go on the remote side.
+            if (pressed && key == Qt::Key_Escape)
+                finishPaste(true);
+            return true;
+        }
         sendKeyboardReport(pressed ? "keyPress2," : "keyRelease2,", report);
         if (pressed && isLockKey(key)) {
             LOG_WARN("I click led");
@@ -185,6 +234,104 @@ bool H264Video::filterLabelEvent(QEvent* event)
     default:
         return false;
     }
+}
+
+uint8_t H264Video::positionUsage(const QKeyEvent* event) const
+{
+    if (!m_keysByPosition)
+        return 0;
+    // Only there is the native scan code the evdev code + 8; events made up by
+    // the program itself (or other platforms) carry none and go by character.
+    static const bool evdevCodes = QGuiApplication::platformName() == QLatin1String("xcb") ||
+                                   QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+    return evdevCodes ? hid_usage_for_x11_keycode(event->nativeScanCode()) : 0;
+}
+
+bool H264Video::handleLocalChord(QEvent* event)
+{
+    if (event->type() != QEvent::KeyPress && event->type() != QEvent::KeyRelease)
+        return false;
+    const QKeyEvent* ke = static_cast<QKeyEvent*>(event);
+    if (event->type() == QEvent::KeyRelease) {
+        // The chord's key went nowhere when pressed, so its release stays here too.
+        if (m_chordScanCode != 0 && ke->nativeScanCode() == m_chordScanCode && !ke->isAutoRepeat()) {
+            m_chordScanCode = 0;
+            return true;
+        }
+        return false;
+    }
+    if ((ke->modifiers() & CHORD_MODIFIERS) != CHORD_MODIFIERS)
+        return false;
+    if (ke->key() == Qt::Key_F12) {
+        m_chordScanCode = ke->nativeScanCode();
+        if (!ke->isAutoRepeat())
+            releaseGrabAndFullScreen();
+        return true;
+    }
+    if (ke->key() == Qt::Key_V) {
+        m_chordScanCode = ke->nativeScanCode();
+        if (!ke->isAutoRepeat())
+            onPasteText();
+        return true;
+    }
+    return false;
+}
+
+void H264Video::setupKeyboardInput()
+{
+    c_config_file config(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("config.xml")));
+    c_input_settings settings;
+    config.loadInput(settings);
+    m_keysByPosition = settings.keysByPosition;
+    m_remoteLayout = settings.remoteLayout;
+
+    const QString chord = tr("Ctrl+Alt+Shift+F12 lets the keyboard go and leaves full screen");
+    m_grabKeyboardAction = new QAction(keyboardIcon(), tr("Grab Keyboard"), this);
+    m_grabKeyboardAction->setObjectName(QStringLiteral("actionGrabKeyboard"));
+    m_grabKeyboardAction->setCheckable(true);
+    m_grabKeyboardAction->setToolTip(tr("Grab Keyboard: Alt+Tab, Alt+F4 and the Super key go to the remote computer "
+                                        "(always in full screen). %1.")
+                                         .arg(chord));
+    ui.toolBar->addAction(m_grabKeyboardAction);
+    connect(m_grabKeyboardAction, &QAction::toggled, this, [this] { updateKeyboardGrab(); });
+}
+
+void H264Video::saveInputSettings()
+{
+    c_config_file config(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("config.xml")));
+    c_input_settings settings;
+    settings.keysByPosition = m_keysByPosition;
+    settings.remoteLayout = m_remoteLayout;
+    if (!config.saveInput(settings))
+        LOG_WARN("keyboard settings not saved: no config file %s", config.path().toLocal8Bit().constData());
+}
+
+void H264Video::updateKeyboardGrab()
+{
+    const bool want = (isFullScreen() || (m_grabKeyboardAction && m_grabKeyboardAction->isChecked())) &&
+                      !QApplication::activeModalWidget() && !QApplication::activePopupWidget();
+    if (want == m_keyboardGrabbed)
+        return;
+    m_keyboardGrabbed = want;
+    if (want) {
+        LOG_INFO("keyboard grabbed");
+        ui.label->grabKeyboard();
+    } else {
+        LOG_INFO("keyboard released");
+        ui.label->releaseKeyboard();
+    }
+}
+
+void H264Video::releaseGrabAndFullScreen()
+{
+    LOG_INFO("local chord: keyboard released, full screen left");
+    if (m_grabKeyboardAction)
+        m_grabKeyboardAction->setChecked(false);
+    if (m_isFullScreen)
+        on_full_screen();
+    else if (isFullScreen())
+        setWindowState(windowState() & ~Qt::WindowFullScreen);
+    updateKeyboardGrab();
 }
 
 void H264Video::sendKeyboardReport(const char* prefix, const unsigned char* report)
@@ -213,7 +360,7 @@ void H264Video::releaseHeldInput(bool forceKeyboard)
     }
     if (!relativeMode() && m_absButtons != KM_ABS_NONE) {
         m_absButtons = KM_ABS_NONE;
-        sendAbsoluteMouse(0);
+        sendAbsoluteMouse(0, true);
     }
 }
 
@@ -239,7 +386,8 @@ void H264Video::onSampleTimer()
     if (m_mouseMoved) {
         m_mouseMoved = 0;
         if (!relativeMode()) {
-            sendAbsoluteMouse(0);
+            // With a button held the pointer drags on along the picture's edge.
+            sendAbsoluteMouse(0, m_absButtons != KM_ABS_NONE);
         } else {
             const QPoint pos = ui.label->mapFromGlobal(QCursor::pos());
             LOG_INFO("isMouseMove pos:%d,%d origin_pos:%d,%d", pos.x(), pos.y(), m_videoOrigin.x(), m_videoOrigin.y());

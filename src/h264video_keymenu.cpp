@@ -1,6 +1,7 @@
 // The key menu: stored key sequences and the built-in Print Screen and
-// Ctrl+Alt+Del, sent to the remote computer as one chord each, and the key
-// setting dialog whose edits are saved to key.xml and shown in the menu at once.
+// Ctrl+Alt+Del, sent to the remote computer as one chord each, pasting text as
+// keystrokes, the keyboard settings, and the key setting dialog whose edits
+// are saved to key.xml and shown in the menu at once.
 #include <QAction>
 #include <QCoreApplication>
 #include <QDir>
@@ -21,6 +22,10 @@ namespace {
 const char* const DATA_SET_KEY = "_setshortkey";
 const char* const DATA_PRINT_SCREEN = "_printscreen";
 const char* const DATA_TASK_MGR = "_taskMgr";
+const char* const DATA_PASTE_TEXT = "_pasteText";
+const char* const DATA_KEYS_BY_POSITION = "_keysByPosition";
+const char* const DATA_KEYS_BY_CHARACTER = "_keysByCharacter";
+const char* const DATA_REMOTE_LAYOUT = "_remoteLayout";
 
 // Stored sequences use this code for Print Screen (the translator maps it to usage 0x46).
 const int KEY_PRINT_SCREEN = 0x010000BA;
@@ -48,6 +53,8 @@ void H264Video::setupKeyMenu()
     button->setMenu(menu);
     button->setPopupMode(QToolButton::InstantPopup);
     m_keyMenuAction = ui.toolBar->addWidget(button);
+
+    setupKeyboardInput();
 }
 
 void H264Video::fillKeyMenu(QMenu* menu)
@@ -67,6 +74,26 @@ void H264Video::fillKeyMenu(QMenu* menu)
     QAction* taskMgr = new QAction(QStringLiteral("Ctrl+Alt+Del"), this);
     taskMgr->setData(QString::fromLatin1(DATA_TASK_MGR));
     menu->addAction(taskMgr);
+
+    QAction* paste = new QAction(tr("Paste Text") + QStringLiteral("\tCtrl+Alt+Shift+V"), this);
+    paste->setData(QString::fromLatin1(DATA_PASTE_TEXT));
+    menu->addAction(paste);
+
+    QAction* byPosition = new QAction(tr("Keyboard: by key position"), this);
+    byPosition->setData(QString::fromLatin1(DATA_KEYS_BY_POSITION));
+    byPosition->setCheckable(true);
+    byPosition->setChecked(m_keysByPosition);
+    menu->addAction(byPosition);
+
+    QAction* byCharacter = new QAction(tr("Keyboard: by character"), this);
+    byCharacter->setData(QString::fromLatin1(DATA_KEYS_BY_CHARACTER));
+    byCharacter->setCheckable(true);
+    byCharacter->setChecked(!m_keysByPosition);
+    menu->addAction(byCharacter);
+
+    QAction* layout = new QAction(tr("Remote Layout: %1...").arg(m_remoteLayout), this);
+    layout->setData(QString::fromLatin1(DATA_REMOTE_LAYOUT));
+    menu->addAction(layout);
 
     QAction* setKey = new QAction(QIcon(QStringLiteral(":/image/setting_16px.png")), tr("Set Key(&S)..."), this);
     setKey->setData(QString::fromLatin1(DATA_SET_KEY));
@@ -89,6 +116,32 @@ void H264Video::onToolbarMenu(QAction* action)
     const QString s = action->data().toString();
     if (s == QLatin1String(DATA_SET_KEY)) {
         onKeySetting();
+        return;
+    }
+    if (s == QLatin1String(DATA_PASTE_TEXT)) {
+        onPasteText();
+        return;
+    }
+    if (s == QLatin1String(DATA_KEYS_BY_POSITION) || s == QLatin1String(DATA_KEYS_BY_CHARACTER)) {
+        // Keys held now were pressed under the old mode: let them go first.
+        releaseHeldInput(false);
+        m_keysByPosition = s == QLatin1String(DATA_KEYS_BY_POSITION);
+        if (QMenu* menu = keyMenu())
+            for (QAction* a : menu->actions()) {
+                if (a->data().toString() == QLatin1String(DATA_KEYS_BY_POSITION))
+                    a->setChecked(m_keysByPosition);
+                else if (a->data().toString() == QLatin1String(DATA_KEYS_BY_CHARACTER))
+                    a->setChecked(!m_keysByPosition);
+            }
+        saveInputSettings();
+        return;
+    }
+    if (s == QLatin1String(DATA_REMOTE_LAYOUT)) {
+        onRemoteLayout();
+        if (QMenu* menu = keyMenu())
+            for (QAction* a : menu->actions())
+                if (a->data().toString() == QLatin1String(DATA_REMOTE_LAYOUT))
+                    a->setText(tr("Remote Layout: %1...").arg(m_remoteLayout));
         return;
     }
 

@@ -233,7 +233,7 @@ void H264Video::leaveVideo()
 {
     if (!relativeMode()) {
         m_absButtons = KM_ABS_NONE;
-        sendAbsoluteMouse(0);
+        sendAbsoluteMouse(0, true);
     }
     if (m_cursorPushed) {
         QApplication::restoreOverrideCursor();
@@ -258,9 +258,11 @@ void H264Video::on_slot_mouseShow()
 
 // ------------------------------------------------------------ mouse mapping
 
-void H264Video::sendAbsoluteMouse(int8_t wheel)
+void H264Video::sendAbsoluteMouse(int8_t wheel, bool clampToEdge)
 {
-    const QPoint p = ui.label->mapFromGlobal(QCursor::pos()) - m_videoOrigin;
+    QPoint p = ui.label->mapFromGlobal(QCursor::pos()) - m_videoOrigin;
+    if (clampToEdge)
+        p = c_view_mapper::clamp_to_picture(p, m_scaledSize);
     const QSize decoded = decodedSize();
     int16_t X = 0, Y = 0;
     if (!c_view_mapper::map_absolute(p, m_scaledSize, m_scaleX, m_scaleY, decoded.width(), decoded.height(), X, Y))
@@ -292,6 +294,7 @@ void H264Video::on_slot_mouse_align()
         int length = 0;
         m_mouseTranslator->build(0, c_mouse_translator::KIND_MOVE, -c_view_mapper::REL_STEP_MAX,
                                  -c_view_mapper::REL_STEP_MAX, 0, report, length);
+        report[0] = 0;  // alignment moves the pointer, it never drags
         for (int i = 0; i < ALIGN_REPORTS; ++i)
             sendKmMessage(CMD_KM_MOUSE_REL, length, report);
     }

@@ -1,8 +1,10 @@
 #include "ui/c_config_file.h"
 
 #include <QFile>
+#include <algorithm>
 
 #include "log/log.h"
+#include "ui/mouse_rate.h"
 #include "ui/xml_file.h"
 
 c_config_file::c_config_file(const QString& path) : m_path(path) {}
@@ -29,7 +31,61 @@ bool c_config_file::load(int32_t& rate)
         LOG_WARN("config mouseRate %d ignored, keeping %d", value, rate);
         return false;
     }
-    rate = value;
+    // The slider's range: above 100 the interval would drop to 0 ms and the
+    // sampling timer would take a whole core.
+    rate = std::min(value, MOUSE_RATE_MAX);
+    if (rate != value)
+        LOG_WARN("config mouseRate %d above %d, using %d", value, MOUSE_RATE_MAX, rate);
+    return true;
+}
+
+tinyxml2::XMLElement* c_config_file::childElement(const char* name, bool create)
+{
+    tinyxml2::XMLElement* root = m_doc.FirstChildElement();
+    if (!root)
+        return nullptr;
+    tinyxml2::XMLElement* e = root->FirstChildElement(name);
+    if (!e && create)
+        e = root->InsertNewChildElement(name);
+    return e;
+}
+
+bool c_config_file::loadInput(c_input_settings& settings)
+{
+    if (m_doc.LoadFile(QFile::encodeName(m_path).constData()) != tinyxml2::XML_SUCCESS)
+        return false;
+    if (const tinyxml2::XMLElement* mode = childElement("keyboardMode", false)) {
+        const QString text = QString::fromUtf8(mode->GetText() ? mode->GetText() : "").trimmed();
+        if (text == QLatin1String("position"))
+            settings.keysByPosition = true;
+        else if (text == QLatin1String("character"))
+            settings.keysByPosition = false;
+        else
+            LOG_WARN("config keyboardMode \"%s\" unknown, keeping %s", text.toUtf8().constData(),
+                     settings.keysByPosition ? "position" : "character");
+    }
+    if (const tinyxml2::XMLElement* layout = childElement("remoteLayout", false)) {
+        const QString text = QString::fromUtf8(layout->GetText() ? layout->GetText() : "").trimmed();
+        if (!text.isEmpty())
+            settings.remoteLayout = text;
+    }
+    return true;
+}
+
+bool c_config_file::saveInput(const c_input_settings& settings)
+{
+    if (m_doc.LoadFile(QFile::encodeName(m_path).constData()) != tinyxml2::XML_SUCCESS)
+        return false;
+    tinyxml2::XMLElement* mode = childElement("keyboardMode", true);
+    tinyxml2::XMLElement* layout = childElement("remoteLayout", true);
+    if (!mode || !layout)
+        return false;
+    mode->SetText(settings.keysByPosition ? "position" : "character");
+    layout->SetText(settings.remoteLayout.toUtf8().constData());
+    if (!xml_save_indented(m_doc, m_path)) {
+        LOG_ERROR("save config info failed:%s", m_path.toLocal8Bit().constData());
+        return false;
+    }
     return true;
 }
 

@@ -1,8 +1,17 @@
 #pragma once
 // config.xml: the text of the root's first "mouseRate" child is the mouse
-// sample rate. The file and the element are never created here.
+// sample rate. The file and that element are never created here. Beside it,
+// "keyboardMode" ("position" or "character") and "remoteLayout" (an XKB
+// layout, "de(nodeadkeys)") hold the keyboard settings; older files without
+// them load with the defaults.
 #include <QString>
 #include <tinyxml2.h>
+
+struct c_input_settings
+{
+    bool keysByPosition = true;                  // live keys by physical position, not by character
+    QString remoteLayout = QStringLiteral("us");  // the remote computer's layout, for pasted text
+};
 
 class c_config_file
 {
@@ -14,14 +23,24 @@ public:
     // Stores the file's rate in rate and returns true. Leaves rate alone and
     // returns false when the file does not load, has no root or no mouseRate,
     // or holds a rate that is not a positive number (a warning is logged).
+    // A rate above MOUSE_RATE_MAX is read as MOUSE_RATE_MAX.
     bool load(int32_t& rate);
 
     // Writes rate into the existing mouseRate element and saves the document
     // indented. False, writing nothing, when there is no file or no element.
     bool save(int32_t rate);
 
+    // Reads the keyboard settings; what the file lacks keeps its value.
+    // False when the file does not load.
+    bool loadInput(c_input_settings& settings);
+
+    // Writes the keyboard settings, adding their elements to the root when
+    // missing. False, writing nothing, when the file does not load.
+    bool saveInput(const c_input_settings& settings);
+
 private:
     tinyxml2::XMLElement* rateElement();
+    tinyxml2::XMLElement* childElement(const char* name, bool create);
 
     QString m_path;
     tinyxml2::XMLDocument m_doc;

@@ -5,6 +5,7 @@
 extern int32_t mouseRate;
 
 constexpr int32_t MOUSE_RATE_DEFAULT = 50;
+constexpr int32_t MOUSE_RATE_MAX = 100;  // the settings slider's upper end
 
 // The sampling interval in ms, 1000 / mouseRate; the default interval when the
 // rate is not positive.

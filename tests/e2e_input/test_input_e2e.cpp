@@ -1,10 +1,12 @@
 // The real viewer executable under Xvfb against the devsim program, driven
-// with xdotool: typed text, absolute and relative pointer, lock LEDs both
-// ways, and Ctrl+Alt+Del from the key menu. All on loopback.
+// with xdotool: typed text, keys by position on a German keyboard, pasted
+// text, the keyboard grab in full screen, absolute and relative pointer, lock
+// LEDs both ways, and Ctrl+Alt+Del from the key menu. All on loopback.
 #include <gtest/gtest.h>
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <X11/XKBlib.h>
@@ -69,8 +71,13 @@ public:
 
     // devsim and the viewer; returns once the viewer's window shows devsim's
     // picture and the device has granted write privilege over the KM channel.
-    void start(const char* mouseMode)
+    void start(const char* mouseMode, const char* configXml = nullptr)
     {
+        if (configXml) {
+            QFile config(dir.filePath(QStringLiteral("config.xml")));
+            ASSERT_TRUE(config.open(QIODevice::WriteOnly));
+            config.write(configXml);
+        }
         ASSERT_TRUE(dev.start(QStringLiteral(DEVSIM_PATH),
                               {QStringLiteral("--ports"), QStringLiteral("0"), QStringLiteral("--size"),
                                QStringLiteral("%1x%2").arg(k_pic_w).arg(k_pic_h), QStringLiteral("--fps"),
@@ -92,8 +99,79 @@ public:
 
     void TearDown() override
     {
+        if (clip.state() != QProcess::NotRunning) {
+            clip.kill();
+            clip.waitForFinished(5000);
+        }
         viewer.kill();
         dev.stop();
+    }
+
+    // Runs an X client of the test display to its end.
+    bool x_client(const QString& program, const QStringList& args)
+    {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DISPLAY"), QString::fromStdString(x.name()));
+        p.setProcessEnvironment(env);
+        p.start(program, args);
+        return p.waitForFinished(20000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    }
+
+    // Owns the clipboard with text (xclip serves it until killed).
+    void set_clipboard(const QByteArray& text)
+    {
+        if (clip.state() != QProcess::NotRunning) {
+            clip.kill();
+            clip.waitForFinished(5000);
+        }
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DISPLAY"), QString::fromStdString(x.name()));
+        clip.setProcessEnvironment(env);
+        clip.start(QStringLiteral("xclip"), {QStringLiteral("-quiet"), QStringLiteral("-selection"),
+                                             QStringLiteral("clipboard"), QStringLiteral("-i")});
+        ASSERT_TRUE(clip.waitForStarted(10000));
+        clip.write(text);
+        // No event loop here: the text goes out only when waited for.
+        clip.waitForBytesWritten(5000);
+        clip.closeWriteChannel();
+        // Ours once xclip answers for the selection.
+        ASSERT_TRUE(wait_for(
+            [&] {
+                QProcess p;
+                QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+                e.insert(QStringLiteral("DISPLAY"), QString::fromStdString(x.name()));
+                p.setProcessEnvironment(e);
+                p.start(QStringLiteral("xclip"),
+                        {QStringLiteral("-o"), QStringLiteral("-selection"), QStringLiteral("clipboard")});
+                return p.waitForFinished(5000) && p.readAllStandardOutput() == text;
+            },
+            10000));
+    }
+
+    // Keyboard reports received since the first `from` ones: (modifiers, usage)
+    // of every report that holds a key.
+    std::vector<std::pair<int, int>> key_presses(size_t from)
+    {
+        std::vector<std::pair<int, int>> out;
+        const auto reports = km_received("keyboard");
+        for (size_t i = from; i < reports.size(); ++i) {
+            const QByteArray b = QByteArray::fromHex(reports[i].value(QStringLiteral("hex")).toString().toLatin1());
+            if (b.size() == 9 && b[3] != 0)
+                out.emplace_back(uint8_t(b[1]), uint8_t(b[3]));
+        }
+        return out;
+    }
+
+    // Whether another client could take the keyboard now (it lets go at once).
+    bool keyboard_free()
+    {
+        Display* d = x.dpy();
+        const int r = XGrabKeyboard(d, DefaultRootWindow(d), False, GrabModeAsync, GrabModeAsync, CurrentTime);
+        if (r == GrabSuccess)
+            XUngrabKeyboard(d, CurrentTime);
+        XSync(d, False);
+        return r == GrabSuccess;
     }
 
     QJsonObject status()
@@ -170,6 +248,8 @@ public:
 
     QTemporaryDir dir;
     x11_display x;
+    QProcess clip;
+    const char* config = nullptr;  // config.xml beside the viewer, when set
     devsim_process dev;
     viewer_process viewer;
     QString viewer_exe;
@@ -352,4 +432,147 @@ TEST_F(InputE2E, ClosingTheWindowEndsTheViewerWhileTheKeyDialogIsOpen)
 
     x.request_close(win);
     EXPECT_EQ(viewer.wait_exit(15000), 0);
+}
+
+// ----------------------------------------------------------------- keyboard
+
+namespace {
+
+const char* const k_german_keys[] = {"z", "y", "adiaeresis", "less"};
+
+void type_german_keys(InputE2E& t)
+{
+    ASSERT_TRUE(t.x_client(QStringLiteral("setxkbmap"), {QStringLiteral("de")}));
+    ASSERT_NO_FATAL_FAILURE(t.start("1", t.config));
+    ASSERT_NO_FATAL_FAILURE(t.focus_video());
+    for (const char* k : k_german_keys)
+        ASSERT_TRUE(t.xdotool({QStringLiteral("key"), QString::fromLatin1(k)}));
+}
+
+}  // namespace
+
+TEST_F(InputE2E, KeysGoByPositionOnAGermanKeyboard)
+{
+    ASSERT_NO_FATAL_FAILURE(type_german_keys(*this));
+    // The keys labelled Z, Y, Ä and < sit where a US keyboard has Y, Z, ' and the ISO key.
+    const std::vector<std::pair<int, int>> expected = {{0, 0x1C}, {0, 0x1D}, {0, 0x34}, {0, 0x64}};
+    EXPECT_TRUE(wait_for([&] { return key_presses(0).size() >= expected.size(); }, 10000));
+    EXPECT_EQ(key_presses(0), expected);
+}
+
+TEST_F(InputE2E, KeysGoByCharacterWhenChosen)
+{
+    config = "<config><mouseRate>50</mouseRate><keyboardMode>character</keyboardMode></config>";
+    ASSERT_NO_FATAL_FAILURE(type_german_keys(*this));
+    EXPECT_TRUE(wait_for([&] { return key_presses(0).size() >= 2; }, 10000));
+    const auto presses = key_presses(0);
+    ASSERT_GE(presses.size(), 2u);
+    // By the characters' US places, as always before.
+    EXPECT_EQ(presses[0], std::make_pair(0, 0x1D));
+    EXPECT_EQ(presses[1], std::make_pair(0, 0x1C));
+}
+
+TEST_F(InputE2E, PasteTypesTheClipboardOnAUsRemote)
+{
+    ASSERT_NO_FATAL_FAILURE(start("1"));
+    ASSERT_NO_FATAL_FAILURE(focus_video());
+    ASSERT_NO_FATAL_FAILURE(set_clipboard("Hello, World 42!\n"));
+    ASSERT_TRUE(xdotool({QStringLiteral("key"), QStringLiteral("ctrl+alt+shift+v")}));
+    const QString expected = QStringLiteral("Hello, World 42!\u23ce");
+    EXPECT_TRUE(wait_for([&] { return status().value(QStringLiteral("typed")).toString() == expected; }, 20000))
+        << status().value(QStringLiteral("typed")).toString().toStdString();
+}
+
+TEST_F(InputE2E, PasteUsesTheGermanKeysAndCountsWhatItCannotType)
+{
+    config = "<config><mouseRate>50</mouseRate><remoteLayout>de</remoteLayout></config>";
+    ASSERT_NO_FATAL_FAILURE(start("1", config));
+    ASSERT_NO_FATAL_FAILURE(focus_video());
+    ASSERT_NO_FATAL_FAILURE(set_clipboard("yZ!\xe6\x97\xa5"));
+    const size_t mark = km_received("keyboard").size();
+    ASSERT_TRUE(xdotool({QStringLiteral("key"), QStringLiteral("ctrl+alt+shift+v")}));
+    const std::vector<std::pair<int, int>> expected = {{0, 0x1D}, {0x02, 0x1C}, {0x02, 0x1E}};
+    EXPECT_TRUE(wait_for([&] { return key_presses(mark).size() >= expected.size(); }, 10000));
+    EXPECT_EQ(key_presses(mark), expected);
+    EXPECT_NE(x.wait_window("Paste Text: 1 character skipped", false, 10000), 0u);
+}
+
+// Clicks the tool bar action whose icon is the resource at path.
+void click_tool(InputE2E& t, const char* path)
+{
+    // Off the tool bar first: a button under the pointer is drawn highlighted.
+    ASSERT_TRUE(t.move_to(t.on_screen(500, 300)));
+    const QRect g = t.x.geometry(t.win);
+    const QRect strip(g.left(), g.top(), g.width() - k_area_w, g.height());
+    const QImage shot = t.x.screenshot();
+    const QRgb background = shot.pixel(strip.left() + 1, strip.bottom() - 1);
+    const icon_hit button = find_icon(shot, strip, QImage(QString::fromLatin1(path)), background);
+    ASSERT_LT(button.err, 6.0) << path << " is not on the tool bar";
+    ASSERT_TRUE(t.move_to(button.centre()));
+    ASSERT_TRUE(t.xdotool({QStringLiteral("click"), QStringLiteral("1")}));
+}
+
+TEST_F(InputE2E, FullScreenGrabsTheKeyboardAndTheChordLetsItGo)
+{
+    ASSERT_NO_FATAL_FAILURE(start("1"));
+    ASSERT_NO_FATAL_FAILURE(focus_video());
+    ASSERT_TRUE(keyboard_free());
+    ASSERT_NO_FATAL_FAILURE(click_tool(*this, KVM_SOURCE_DIR "/resources/images/fullscreen.png"));
+    ASSERT_TRUE(wait_for([&] { return !keyboard_free(); }, 10000)) << "the viewer did not grab the keyboard";
+
+    const size_t mark = km_received("keyboard").size();
+    ASSERT_TRUE(xdotool({QStringLiteral("key"), QStringLiteral("alt+Tab")}));
+    // Left Alt held with Tab (xdotool lets Alt go first).
+    EXPECT_TRUE(wait_for([&] { return !key_presses(mark).empty(); }, 10000));
+    const auto presses = key_presses(mark);
+    ASSERT_FALSE(presses.empty());
+    EXPECT_EQ(presses.front(), std::make_pair(0x04, 0x2B));
+
+    ASSERT_TRUE(xdotool({QStringLiteral("key"), QStringLiteral("ctrl+alt+shift+F12")}));
+    EXPECT_TRUE(wait_for([&] { return keyboard_free(); }, 10000)) << "the keyboard is still grabbed";
+    // Full screen was left too: the tool bar's button enters it again (and grabs
+    // again) instead of leaving it. Nothing of the chord reached the device.
+    ASSERT_NO_FATAL_FAILURE(click_tool(*this, KVM_SOURCE_DIR "/resources/images/fullscreen.png"));
+    EXPECT_TRUE(wait_for([&] { return !keyboard_free(); }, 10000)) << "the button did not enter full screen";
+    for (const auto& p : key_presses(mark))
+        EXPECT_NE(p.second, 0x45) << "F12 reached the device";
+}
+
+// ------------------------------------------------------------ absolute mouse
+
+TEST_F(InputE2E, AButtonReleasedOutsideThePictureIsReleasedOnTheDevice)
+{
+    ASSERT_NO_FATAL_FAILURE(start("1"));
+    ASSERT_NO_FATAL_FAILURE(focus_video());
+    ASSERT_TRUE(move_to(on_screen(400, k_origin_y + 200)));
+    ASSERT_TRUE(xdotool({QStringLiteral("mousedown"), QStringLiteral("1")}));
+    ASSERT_TRUE(wait_for([&] { return status().value(QStringLiteral("buttons")).toInt() == 1; }, 5000));
+    // Dragged out of the window, released there.
+    const QRect g = x.geometry(win);
+    ASSERT_TRUE(move_to(QPoint(g.right() + 100, g.bottom() + 100)));
+    ASSERT_TRUE(xdotool({QStringLiteral("mouseup"), QStringLiteral("1")}));
+    EXPECT_TRUE(wait_for([&] { return status().value(QStringLiteral("buttons")).toInt() == 0; }, 1000));
+}
+
+TEST_F(InputE2E, ADoubleClickDoesNotMakeTheNextAlignmentADrag)
+{
+    ASSERT_NO_FATAL_FAILURE(start("1"));
+    ASSERT_NO_FATAL_FAILURE(focus_video());
+    ASSERT_TRUE(move_to(on_screen(400, k_origin_y + 200)));
+    ASSERT_TRUE(xdotool({QStringLiteral("click"), QStringLiteral("--repeat"), QStringLiteral("2"),
+                         QStringLiteral("--delay"), QStringLiteral("80"), QStringLiteral("1")}));
+    ASSERT_TRUE(wait_for([&] { return status().value(QStringLiteral("buttons")).toInt() == 0; }, 5000));
+    const size_t mark = km_received("mouse-rel").size();
+    // A resize asks for an alignment at the next move over the picture.
+    ASSERT_TRUE(xdotool({QStringLiteral("windowsize"), QString::number(win), QStringLiteral("1100"),
+                         QStringLiteral("700")}));
+    ASSERT_TRUE(wait_for([&] { return x.geometry(win).width() == 1100; }, 5000));
+    ASSERT_TRUE(move_to(on_screen(300, 300)));
+    ASSERT_TRUE(move_to(on_screen(310, 305)));
+    ASSERT_TRUE(wait_for([&] { return km_received("mouse-rel").size() >= mark + 20; }, 10000))
+        << "no alignment reached the device";
+    const auto reports = km_received("mouse-rel");
+    for (size_t i = mark; i < reports.size(); ++i)
+        EXPECT_EQ(reports[i].value(QStringLiteral("fields")).toObject().value(QStringLiteral("buttons")).toInt(), 0)
+            << reports[i].value(QStringLiteral("hex")).toString().toStdString();
 }

@@ -183,3 +183,21 @@ TEST(KeyTranslator, UsagesOfSpecialAndDirectKeys)
     for (const Row& r : rows)
         EXPECT_EQ(usageOf(r.key), r.usage) << "key 0x" << std::hex << r.key;
 }
+
+TEST(KeyTranslator, PhysicalKeysKeepLeftAndRightModifiersApart)
+{
+    c_key_translator t;
+    Report out;
+    int len = 0;
+    ASSERT_TRUE(t.translateUsage(0xE1, true, out.data(), len));   // left Shift
+    ASSERT_TRUE(t.translateUsage(0xE5, true, out.data(), len));   // right Shift
+    ASSERT_TRUE(t.translateUsage(0xE6, true, out.data(), len));   // right Alt (AltGr)
+    ASSERT_TRUE(t.translateUsage(0x64, true, out.data(), len));   // the ISO key
+    EXPECT_EQ(out, (Report{0x62, 0, 0x64, 0, 0, 0, 0, 0}));
+    ASSERT_TRUE(t.translateUsage(0xE5, false, out.data(), len));
+    EXPECT_EQ(out, (Report{0x42, 0, 0x64, 0, 0, 0, 0, 0}));  // left Shift still held
+    ASSERT_TRUE(t.translateUsage(0x64, false, out.data(), len));
+    EXPECT_EQ(out, (Report{0x42, 0, 0, 0, 0, 0, 0, 0}));
+    EXPECT_FALSE(t.translateUsage(0, true, out.data(), len));
+    EXPECT_EQ(len, 8);
+}

@@ -49,12 +49,15 @@ TEST_F(ConfigFile, OnlyTheFirstRateElementIsReadAndWritten)
     EXPECT_EQ(rate, 45);
 }
 
-TEST_F(ConfigFile, RatesOutsideTheSliderAreTakenAsTheyAre)
+TEST_F(ConfigFile, RatesAboveTheSliderAreClampedToItsEnd)
 {
-    write("<a><mouseRate> 200 </mouseRate></a>");
-    int32_t rate = 50;
-    EXPECT_TRUE(c_config_file(path()).load(rate));
-    EXPECT_EQ(rate, 200);
+    // 1001 or more would give a 0 ms sampling timer and take a whole core.
+    for (const char* text : {"<a><mouseRate> 200 </mouseRate></a>", "<a><mouseRate>1001</mouseRate></a>"}) {
+        write(text);
+        int32_t rate = 50;
+        EXPECT_TRUE(c_config_file(path()).load(rate));
+        EXPECT_EQ(rate, 100) << text;
+    }
 }
 
 TEST_F(ConfigFile, MissingFileOrElementChangesNothing)

@@ -47,9 +47,16 @@ const char* const KEY_FILE =
     "<key name=\"_taskMgr\"><keyValue value=\"16777264\" str=\"F1\"/></key>"
     "</common></root>\n";
 
-const QStringList FIXED_TEXTS{QStringLiteral("PrtScreen"), QStringLiteral("Ctrl+Alt+Del"),
+const QStringList FIXED_TEXTS{QStringLiteral("PrtScreen"),
+                              QStringLiteral("Ctrl+Alt+Del"),
+                              QStringLiteral("Paste Text\tCtrl+Alt+Shift+V"),
+                              QStringLiteral("Keyboard: by key position"),
+                              QStringLiteral("Keyboard: by character"),
+                              QStringLiteral("Remote Layout: us..."),
                               QStringLiteral("Set Key(&S)...")};
-const QStringList FIXED_DATA{QStringLiteral("_printscreen"), QStringLiteral("_taskMgr"),
+const QStringList FIXED_DATA{QStringLiteral("_printscreen"),    QStringLiteral("_taskMgr"),
+                             QStringLiteral("_pasteText"),      QStringLiteral("_keysByPosition"),
+                             QStringLiteral("_keysByCharacter"), QStringLiteral("_remoteLayout"),
                              QStringLiteral("_setshortkey")};
 
 bool ready(devsim_window& d)
@@ -120,11 +127,13 @@ TEST_F(KeyMenu, WithoutKeyFileOnlyTheFixedEntriesAndUpdatesLiveInMemoryOnly)
     EXPECT_TRUE(setKey->isIconVisibleInMenu());
     EXPECT_TRUE(same_picture(setKey->icon(), QStringLiteral(":/image/setting_16px.png")));
 
-    // The button: last on the tool bar, after the eight actions, opening the menu at once.
+    // The button: after the eight actions, opening the menu at once; the
+    // keyboard grab toggle follows it.
     QAction* buttonAction = H264VideoInputPeer::keyMenuAction(w);
     ASSERT_NE(buttonAction, nullptr);
     EXPECT_EQ(w.ui.toolBar->actions().indexOf(buttonAction), int(Ui_H264VideoClass::POS_KEY_MENU));
-    EXPECT_EQ(w.ui.toolBar->actions().size(), 9);
+    EXPECT_EQ(w.ui.toolBar->actions().size(), 10);
+    EXPECT_EQ(w.ui.toolBar->actions().value(9)->objectName(), QStringLiteral("actionGrabKeyboard"));
     auto* button = qobject_cast<QToolButton*>(w.ui.toolBar->widgetForAction(buttonAction));
     ASSERT_NE(button, nullptr);
     EXPECT_EQ(button->popupMode(), QToolButton::InstantPopup);

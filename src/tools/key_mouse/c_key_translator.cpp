@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "log/log.h"
+#include "tools/key_mouse/hid_keycodes.h"
 
 namespace {
 
@@ -165,21 +166,44 @@ bool c_key_translator::translate(int keyCode, bool pressed, unsigned char* out, 
         else
             m_report[0] &= static_cast<unsigned char>(~code);
     } else {
-        int i = 2;
-        while (i < REPORT_SIZE && m_report[i] != 0 && m_report[i] != code)
-            ++i;
-        if (pressed) {
-            // A seventh held key finds no free byte and is not recorded.
-            if (i < REPORT_SIZE && m_report[i] == 0)
-                m_report[i] = code;
-        } else if (i < REPORT_SIZE && m_report[i] == code) {
-            std::memmove(m_report + i, m_report + i + 1, REPORT_SIZE - 1 - i);
-            m_report[REPORT_SIZE - 1] = 0;
-        }
+        updateKey(code, pressed);
     }
     std::memcpy(out, m_report, REPORT_SIZE);
     outLength = REPORT_SIZE;
     return true;
+}
+
+bool c_key_translator::translateUsage(uint8_t usage, bool pressed, unsigned char* out, int& outLength)
+{
+    if (usage == 0)
+        return false;
+    const uint8_t bit = hid_modifier_bit(usage);
+    if (bit) {
+        if (pressed)
+            m_report[0] |= bit;
+        else
+            m_report[0] &= static_cast<unsigned char>(~bit);
+    } else {
+        updateKey(usage, pressed);
+    }
+    std::memcpy(out, m_report, REPORT_SIZE);
+    outLength = REPORT_SIZE;
+    return true;
+}
+
+void c_key_translator::updateKey(unsigned char code, bool pressed)
+{
+    int i = 2;
+    while (i < REPORT_SIZE && m_report[i] != 0 && m_report[i] != code)
+        ++i;
+    if (pressed) {
+        // A seventh held key finds no free byte and is not recorded.
+        if (i < REPORT_SIZE && m_report[i] == 0)
+            m_report[i] = code;
+    } else if (i < REPORT_SIZE && m_report[i] == code) {
+        std::memmove(m_report + i, m_report + i + 1, REPORT_SIZE - 1 - i);
+        m_report[REPORT_SIZE - 1] = 0;
+    }
 }
 
 void c_key_translator::sequenceReport(const std::vector<int>& keyCodes, unsigned char* out) const

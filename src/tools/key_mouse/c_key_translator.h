@@ -18,6 +18,11 @@ public:
     // nothing, when the key has no HID usage.
     bool translate(int keyCode, bool pressed, unsigned char* out, int& outLength);
 
+    // The same for a key given by its HID usage (a physical key): modifier
+    // usages 0xE0..0xE7 become their own bit of byte 0, so left and right
+    // stay apart. False, touching nothing, for usage 0.
+    bool translateUsage(uint8_t usage, bool pressed, unsigned char* out, int& outLength);
+
     // Forgets every held key and modifier.
     void reset();
 
@@ -32,6 +37,9 @@ public:
     static bool isModifier(int keyCode);
 
 private:
+    // Adds or removes one non-modifier usage in bytes 2..7.
+    void updateKey(unsigned char code, bool pressed);
+
     // HID code of a key: the special map first, then the direct table for
     // codes up to 223. Returns false when neither knows the key.
     bool lookup(int keyCode, unsigned char& code, bool logUnknown) const;

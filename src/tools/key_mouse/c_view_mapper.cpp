@@ -40,6 +40,12 @@ c_view_mapper::fit_result c_view_mapper::fit(const QSize& picture, const QSize& 
     return r;
 }
 
+QPoint c_view_mapper::clamp_to_picture(const QPoint& p, const QSize& scaledSize)
+{
+    return QPoint(std::clamp(p.x(), 0, std::max(0, scaledSize.width())),
+                  std::clamp(p.y(), 0, std::max(0, scaledSize.height())));
+}
+
 bool c_view_mapper::map_absolute(const QPoint& p, const QSize& scaledSize, float scaleX, float scaleY,
                                  int decodedWidth, int decodedHeight, int16_t& X, int16_t& Y)
 {

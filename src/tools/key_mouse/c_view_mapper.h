@@ -35,6 +35,9 @@ public:
     // with scale 1, so nothing downstream divides by zero.
     static fit_result fit(const QSize& picture, const QSize& area);
 
+    // The nearest point of the scaled picture (its bounds included).
+    static QPoint clamp_to_picture(const QPoint& p, const QSize& scaledSize);
+
     // Maps a point relative to the scaled picture's origin to the absolute grid.
     // Returns false when the point lies outside the scaled picture (its bounds
     // belong to it) or the decoded size is not known.
