@@ -203,8 +203,7 @@ void H264Video::prependKmMessage(unsigned char type)
 
 size_t H264Video::kmQueueLength()
 {
-    std::lock_guard<std::mutex> g(m_kmSendLock);
-    return m_kmSendQueue.size();
+    return m_km ? m_km->queue_length() : 0;
 }
 
 void H264Video::clearKmQueue()

@@ -225,6 +225,12 @@ std::vector<std::vector<uint8_t> > c_km_channel::queued() const
     return std::vector<std::vector<uint8_t> >(m_queue.begin(), m_queue.end());
 }
 
+size_t c_km_channel::queue_length() const
+{
+    std::lock_guard<std::mutex> g(m_queue_lock);
+    return m_queue.size();
+}
+
 bool c_km_channel::keyboard_report_queued() const
 {
     std::lock_guard<std::mutex> g(m_queue_lock);

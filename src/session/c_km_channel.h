@@ -78,6 +78,7 @@ public:
     void prepend(unsigned char type);
     void clear();
     std::vector<std::vector<uint8_t> > queued() const;
+    size_t queue_length() const;
     bool keyboard_report_queued() const;
 
     // Sends at most one queued message and waits up to 200 ms for the
