@@ -197,6 +197,9 @@ void H264Video::paintEvent(QPaintEvent*) {}
 
 bool H264Video::create_km_socket(const char* host, unsigned int port)
 {
+    const QString badPort = session_port_problem(host, port);
+    if (!badPort.isEmpty())
+        failConnect(QByteArray("KM connect error.\n" + badPort.toUtf8()).constData());
     m_kmSocket = std::make_shared<c_tcp_sock>();
     LOG_INFO("H264Video::create_km_socket:%s port:%u", host, port);
     m_kmSocket->startup();
