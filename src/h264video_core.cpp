@@ -198,8 +198,10 @@ void H264Video::paintEvent(QPaintEvent*) {}
 bool H264Video::create_km_socket(const char* host, unsigned int port)
 {
     const QString badPort = session_port_problem(host, port);
-    if (!badPort.isEmpty())
+    if (!badPort.isEmpty()) {
+        LOG_ERROR("KM connect error: %s", badPort.toUtf8().constData());
         failConnect(QByteArray("KM connect error.\n" + badPort.toUtf8()).constData());
+    }
     m_kmSocket = std::make_shared<c_tcp_sock>();
     LOG_INFO("H264Video::create_km_socket:%s port:%u", host, port);
     m_kmSocket->startup();

@@ -37,8 +37,10 @@ enum : unsigned char
 bool H264Video::videoOpen()
 {
     const QString badPort = session_port_problem(g_para.ip, g_para.portV);
-    if (!badPort.isEmpty())
+    if (!badPort.isEmpty()) {
+        LOG_ERROR("Video connect error: %s", badPort.toUtf8().constData());
         failConnect(QByteArray("Video connect error.\n" + badPort.toUtf8()).constData());
+    }
     m_videoSocket.reset();
     m_videoSocket = std::make_shared<c_tcp_sock>();
     m_videoSocket->startup();

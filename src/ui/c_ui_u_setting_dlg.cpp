@@ -79,8 +79,11 @@ c_ui_u_setting_dlg::c_ui_u_setting_dlg(QWidget* parent, options opt) : QDialog(p
     // A port beyond 16 bits is refused rather than cut to another port.
     const QString bad_port = m_opt.port == 0 ? QString() : session_port_problem(m_opt.ip.c_str(), m_opt.port);
     if (!bad_port.isEmpty())
+    {
+        LOG_ERROR("media connect error: %s", bad_port.toUtf8().constData());
         QMessageBox::information(this, QStringLiteral("提示"), QStringLiteral("虚拟媒体服务器连接出错.\n") + bad_port,
                                  QMessageBox::Ok);
+    }
     else if (!m_proto->connect_channel(m_opt.ip.c_str(), static_cast<uint16_t>(m_opt.port)))
         QMessageBox::information(this, QStringLiteral("提示"), QStringLiteral("虚拟媒体服务器连接出错."),
                                  QMessageBox::Ok);
