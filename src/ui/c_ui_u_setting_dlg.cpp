@@ -154,7 +154,8 @@ void c_ui_u_setting_dlg::elide_items()
     }
     const QString chosen = current_path();
     box->setToolTip(chosen);
-    ui.pathLabel->setText(QFontMetrics(ui.pathLabel->font()).elidedText(chosen, Qt::ElideMiddle, ui.pathLabel->width()));
+    const QFontMetrics label_fm(ui.pathLabel->font());
+    ui.pathLabel->setText(label_fm.elidedText(chosen, Qt::ElideMiddle, ui.pathLabel->width()));
     ui.pathLabel->setToolTip(chosen);
 }
 
@@ -347,7 +348,8 @@ void c_ui_u_setting_dlg::show_transfer()
     if (!disk || !m_rate_clock.isValid() || m_rate_clock.elapsed() < kRatePeriodMs)
         return;
     const uint64_t bytes = disk->bytes_read() + disk->bytes_written();
-    const double mb_per_s = double(bytes - std::min(bytes, m_rate_bytes)) / 1e6 * 1000.0 / double(m_rate_clock.restart());
+    const qint64 ms = std::max<qint64>(m_rate_clock.restart(), 1);
+    const double mb_per_s = double(bytes - std::min(bytes, m_rate_bytes)) / 1e3 / double(ms);
     m_rate_bytes = bytes;
     const uint64_t failures = disk->write_failures();
     QString text = QStringLiteral("Mapped: %1 MB/s, %2 write failure%3")
