@@ -59,6 +59,7 @@ c_ui_u_setting_dlg::c_ui_u_setting_dlg(QWidget* parent, options opt) : QDialog(p
     ui.mapButton->setText(t.map);
     ui.unmapButton->setText(t.unmap);
     set_idle_progress_label();
+    set_status(QString());
 
     connect(ui.mapButton, &QPushButton::clicked, this, &c_ui_u_setting_dlg::on_slot_map);
     connect(ui.unmapButton, &QPushButton::clicked, this, &c_ui_u_setting_dlg::on_slot_unmap);
@@ -157,6 +158,7 @@ void c_ui_u_setting_dlg::elide_items()
     const QFontMetrics label_fm(ui.pathLabel->font());
     ui.pathLabel->setText(label_fm.elidedText(chosen, Qt::ElideMiddle, ui.pathLabel->width()));
     ui.pathLabel->setToolTip(chosen);
+    ui.pathLabel->setVisible(!chosen.isEmpty());
 }
 
 bool c_ui_u_setting_dlg::eventFilter(QObject* watched, QEvent* event)
@@ -165,6 +167,13 @@ bool c_ui_u_setting_dlg::eventFilter(QObject* watched, QEvent* event)
     if ((watched == ui.comboBox || watched == ui.pathLabel) && event->type() == QEvent::Resize)
         elide_items();
     return QDialog::eventFilter(watched, event);
+}
+
+void c_ui_u_setting_dlg::set_status(const QString& text)
+{
+    // Shown only when there is something to say, so the form keeps its size.
+    ui.statusLabel->setText(text);
+    ui.statusLabel->setVisible(!text.isEmpty());
 }
 
 void c_ui_u_setting_dlg::set_idle_progress_label()
@@ -188,7 +197,7 @@ void c_ui_u_setting_dlg::on_slot_map()
     const int index = ui.comboBox->currentIndex();
     if (index < 0 || is_image_entry(index))
     {
-        ui.statusLabel->setText(QStringLiteral("Choose a drive or a disk image first."));
+        set_status(QStringLiteral("Choose a drive or a disk image first."));
         return;
     }
     const QString path = current_path();
@@ -200,7 +209,7 @@ void c_ui_u_setting_dlg::on_slot_map()
     std::string error;
     if (!m_proto->map(QFile::encodeName(path).toStdString(), ui.checkBox->isChecked(), &error))
     {
-        ui.statusLabel->setText(QStringLiteral("Map failed: ") + QString::fromLocal8Bit(error.c_str()));
+        set_status(QStringLiteral("Map failed: ") + QString::fromLocal8Bit(error.c_str()));
         return;
     }
 
@@ -218,7 +227,7 @@ void c_ui_u_setting_dlg::on_slot_map()
     set_idle_progress_label();
     m_rate_clock.start();
     m_rate_bytes = 0;
-    ui.statusLabel->setText(QStringLiteral("Mapped: 0.0 MB/s, 0 write failures"));
+    set_status(QStringLiteral("Mapped: 0.0 MB/s, 0 write failures"));
 }
 
 void c_ui_u_setting_dlg::on_slot_unmap()
@@ -232,7 +241,7 @@ void c_ui_u_setting_dlg::on_slot_unmap()
     ui.progPercent->setEnabled(false);
     stop_mapping_timers();
     set_idle_progress_label();
-    ui.statusLabel->clear();
+    set_status(QString());
 }
 
 void c_ui_u_setting_dlg::on_slot_ask()
@@ -316,7 +325,7 @@ void c_ui_u_setting_dlg::on_drive_activated(int index)
             m_images << path;
         on_slot_enum_device();
         ui.comboBox->setCurrentIndex(find_path(path));
-        ui.statusLabel->clear();
+        set_status(QString());
         return;
     }
     // Cancelled: back to what was chosen before.
@@ -358,7 +367,7 @@ void c_ui_u_setting_dlg::show_transfer()
                        .arg(failures == 1 ? QString() : QStringLiteral("s"));
     if (failures > 0)
         text += QStringLiteral(" (first: %1)").arg(QString::fromLocal8Bit(disk->first_write_error().c_str()));
-    ui.statusLabel->setText(text);
+    set_status(text);
 }
 
 void c_ui_u_setting_dlg::timerEvent(QTimerEvent* event)

@@ -88,6 +88,7 @@ private:
     void show_progress();
     void stop_mapping_timers();
     void show_transfer();
+    void set_status(const QString& text);
     void elide_items();
     void choose_default_drive(const QStringList& drives);
 
