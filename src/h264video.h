@@ -158,6 +158,8 @@ private:
     // ---- view ----
     void layoutLabel();
     void readClientSize();
+    // A window size kept within the available area of the window's screen.
+    QSize clampedWindowSize(const QSize& wanted) const;
     QString clientSizePath() const;
     void showOptResToolTip();
     void renderPicture(const QImage& picture);

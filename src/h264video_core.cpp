@@ -163,6 +163,9 @@ std::atomic<bool> H264Video::s_kmOwnSender{true};
 
 bool H264Video::create_km_socket(const char* host, unsigned int port)
 {
+    const QString badPort = session_port_problem(host, port);
+    if (!badPort.isEmpty())
+        failConnect("KM connect error.", badPort.toStdString());
     LOG_INFO("H264Video::create_km_socket:%s port:%u", host, port);
     c_km_channel::config cfg;
     cfg.ip = host;

@@ -14,6 +14,9 @@
 
 bool H264Video::videoOpen()
 {
+    const QString badPort = session_port_problem(g_para.ip, g_para.portV);
+    if (!badPort.isEmpty())
+        failConnect("Video connect error.", badPort.toStdString());
     c_video_channel::config cfg;
     cfg.ip = g_para.ip;
     cfg.port = uint16_t(g_para.portV);

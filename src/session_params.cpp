@@ -175,6 +175,19 @@ void launch_parse(const char* text, SessionParams& para)
         para.portMedia = DEFAULT_PORT_MEDIA;
 }
 
+bool session_port_valid(uint32_t port)
+{
+    return port >= 1 && port <= 65535;
+}
+
+QString session_port_problem(const char* ip, uint32_t port)
+{
+    if (session_port_valid(port))
+        return QString();
+    const QString host = QString::fromLocal8Bit(ip ? ip : "", ip ? static_cast<qsizetype>(strnlen(ip, LAUNCH_BUFFER_SIZE)) : 0);
+    return QString::fromUtf8("%1:%2 \u2014 port outside 1\u201365535").arg(host).arg(port);
+}
+
 QString session_window_title(const SessionParams& para)
 {
     const QString user = QString::fromLocal8Bit(para.userNM, static_cast<qsizetype>(strnlen(para.userNM, sizeof para.userNM)));

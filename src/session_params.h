@@ -74,5 +74,13 @@ bool launch_parse_hex(const char* text, size_t len, std::vector<uint8_t>& out);
 // Stores 8 key bytes and length 8; bytes the value did not provide are 0.
 void launch_store_key(FrameKey& key, const std::vector<uint8_t>& bytes);
 
+// A TCP port the launch string may name: 1 to 65535. Larger values are not
+// cut to 16 bits (65536 + P would reach port P), they are refused.
+bool session_port_valid(uint32_t port);
+
+// Why a connection to ip:port is not tried: "<ip>:<port> — port outside
+// 1–65535"; empty when the port is valid.
+QString session_port_problem(const char* ip, uint32_t port);
+
 // "Orvane V2.1 2018.12.10 - Login User: <userNM> DongleID:<dogID + 1> IP: <ip>"
 QString session_window_title(const SessionParams& para);

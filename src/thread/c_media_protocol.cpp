@@ -251,15 +251,21 @@ void c_media_protocol::shutdown()
 
 // ---------------------------------------------------------------- map / unmap
 
-bool c_media_protocol::map(const std::string& path, bool read_only)
+bool c_media_protocol::map(const std::string& path, bool read_only, std::string* error)
 {
     if (is_mapped())
+    {
+        if (error)
+            *error = "a disk is mapped already";
         return false;
+    }
 
     auto disk = std::make_shared<c_read_write_disk_sector_win>(m_sysfs_root);
     if (!disk->open(path, read_only))
     {
         LOG_ERROR("err onMap_openLocalDisk ");
+        if (error)
+            *error = disk->open_error();
         return false;
     }
     auto* thread = new c_read_disk_thread(&m_queue, disk);
@@ -480,8 +486,12 @@ unsigned char c_media_protocol::on_status_answer(const unsigned char* body)
         LOG_INFO("ask ack= I want to read:%u from %u", count, start);
         {
             // The progress counts what the device asked for, served or not.
+            // Between the unmap and the map message (the read thread exists,
+            // the mapping is not announced yet) the same checks hold: without
+            // them a few wishes there queue a sector's message for each
+            // sector they name.
             std::lock_guard<std::mutex> guard(m_state_lock);
-            if (m_read_thread && (!m_mapped || (wish_fits_disk(start, count) && !batch_outstanding())))
+            if (m_read_thread && wish_fits_disk(start, count) && !batch_outstanding())
             {
                 m_read_thread->enqueue_read(start, count);
                 m_sectors_read.fetch_add(count);

@@ -102,8 +102,9 @@ public:
 
     // Opens the disk at path (read-only when asked: the device's writes then
     // fail locally and the map flags carry the mode bit) and announces it.
-    // False when already mapped or when the disk does not open.
-    bool map(const std::string& path, bool read_only);
+    // False when already mapped or when the disk does not open; error, when
+    // given, then says why.
+    bool map(const std::string& path, bool read_only, std::string* error = nullptr);
     // Ends the read thread, drops every message not yet sent, announces the
     // unmap and closes the disk. Nothing happens while not mapped.
     void unmap();

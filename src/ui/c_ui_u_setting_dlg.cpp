@@ -1,8 +1,13 @@
 #include "ui/c_ui_u_setting_dlg.h"
 
+#include <QAbstractItemView>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QSignalBlocker>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QTimerEvent>
 #include <algorithm>
 
@@ -15,19 +20,23 @@ namespace
 {
 // Marks the file-dialog entry of the drive list.
 const int kImageEntryRole = Qt::UserRole + 1;
+// The whole path of an entry; its text is the path elided to the box's width.
+const int kPathRole = Qt::UserRole + 2;
+// The transfer rate is shown as an average over at least this long.
+const qint64 kRatePeriodMs = 1000;
 
 c_ui_u_setting_dlg::options session_options()
 {
     c_ui_u_setting_dlg::options opt;
     opt.ip = g_para.ip;
-    opt.port = static_cast<uint16_t>(g_para.portMedia);
+    opt.port = g_para.portMedia;
     opt.user_id = g_para.userID;
     return opt;
 }
 
 QString ask_for_image(QWidget* parent)
 {
-    return QFileDialog::getOpenFileName(parent, QStringLiteral("Disk image"), QString(),
+    return QFileDialog::getOpenFileName(parent, QStringLiteral("Disk image"), QDir::homePath(),
                                         QStringLiteral("Disk images (*.img *.iso *.raw *.bin);;All files (*)"));
 }
 }  // namespace
@@ -50,6 +59,7 @@ c_ui_u_setting_dlg::c_ui_u_setting_dlg(QWidget* parent, options opt) : QDialog(p
     ui.mapButton->setText(t.map);
     ui.unmapButton->setText(t.unmap);
     set_idle_progress_label();
+    set_status(QString());
 
     connect(ui.mapButton, &QPushButton::clicked, this, &c_ui_u_setting_dlg::on_slot_map);
     connect(ui.unmapButton, &QPushButton::clicked, this, &c_ui_u_setting_dlg::on_slot_unmap);
@@ -59,12 +69,23 @@ c_ui_u_setting_dlg::c_ui_u_setting_dlg(QWidget* parent, options opt) : QDialog(p
     connect(ui.comboBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
             &c_ui_u_setting_dlg::on_drive_changed);
 
+    ui.comboBox->view()->setTextElideMode(Qt::ElideMiddle);
+    ui.comboBox->installEventFilter(this);
+    ui.pathLabel->installEventFilter(this);
     ui.comboBox->addItem(image_entry_text());
     ui.comboBox->setItemData(0, true, kImageEntryRole);
     on_slot_enum_device();
     ui.progPercent->setValue(0);
 
-    if (!m_proto->connect_channel(m_opt.ip.c_str(), m_opt.port))
+    // A port beyond 16 bits is refused rather than cut to another port.
+    const QString bad_port = m_opt.port == 0 ? QString() : session_port_problem(m_opt.ip.c_str(), m_opt.port);
+    if (!bad_port.isEmpty())
+    {
+        LOG_ERROR("media connect error: %s", bad_port.toUtf8().constData());
+        QMessageBox::information(this, QStringLiteral("提示"), QStringLiteral("虚拟媒体服务器连接出错.\n") + bad_port,
+                                 QMessageBox::Ok);
+    }
+    else if (!m_proto->connect_channel(m_opt.ip.c_str(), static_cast<uint16_t>(m_opt.port)))
         QMessageBox::information(this, QStringLiteral("提示"), QStringLiteral("虚拟媒体服务器连接出错."),
                                  QMessageBox::Ok);
     m_proto->start_channel(m_opt.user_id, this);
@@ -98,6 +119,58 @@ bool c_ui_u_setting_dlg::is_image_entry(int index) const
     return index >= 0 && ui.comboBox->itemData(index, kImageEntryRole).toBool();
 }
 
+QString c_ui_u_setting_dlg::path_at(int index) const
+{
+    return is_image_entry(index) ? QString() : ui.comboBox->itemData(index, kPathRole).toString();
+}
+
+QString c_ui_u_setting_dlg::current_path() const
+{
+    return path_at(ui.comboBox->currentIndex());
+}
+
+int c_ui_u_setting_dlg::find_path(const QString& path) const
+{
+    return path.isEmpty() ? -1 : ui.comboBox->findData(path, kPathRole, Qt::MatchExactly);
+}
+
+void c_ui_u_setting_dlg::elide_items()
+{
+    QComboBox* box = ui.comboBox;
+    QStyleOptionComboBox opt;
+    opt.initFrom(box);
+    const int width =
+        box->style()->subControlRect(QStyle::CC_ComboBox, &opt, QStyle::SC_ComboBoxEditField, box).width();
+    const QFontMetrics fm(box->font());
+    for (int i = 0; i < box->count(); ++i)
+    {
+        const QString path = path_at(i);
+        if (!path.isEmpty())
+            box->setItemText(i, fm.elidedText(path, Qt::ElideMiddle, std::max(width, 40)));
+    }
+    const QString chosen = current_path();
+    box->setToolTip(chosen);
+    const QFontMetrics label_fm(ui.pathLabel->font());
+    ui.pathLabel->setText(label_fm.elidedText(chosen, Qt::ElideMiddle, ui.pathLabel->width()));
+    ui.pathLabel->setToolTip(chosen);
+    ui.pathLabel->setVisible(!chosen.isEmpty());
+}
+
+bool c_ui_u_setting_dlg::eventFilter(QObject* watched, QEvent* event)
+{
+    // The paths are elided anew whenever the box changes its width.
+    if ((watched == ui.comboBox || watched == ui.pathLabel) && event->type() == QEvent::Resize)
+        elide_items();
+    return QDialog::eventFilter(watched, event);
+}
+
+void c_ui_u_setting_dlg::set_status(const QString& text)
+{
+    // Shown only when there is something to say, so the form keeps its size.
+    ui.statusLabel->setText(text);
+    ui.statusLabel->setVisible(!text.isEmpty());
+}
+
 void c_ui_u_setting_dlg::set_idle_progress_label()
 {
     ui.label_3->setText(ui_texts().progress + QStringLiteral(":"));
@@ -118,15 +191,22 @@ void c_ui_u_setting_dlg::on_slot_map()
 {
     const int index = ui.comboBox->currentIndex();
     if (index < 0 || is_image_entry(index))
+    {
+        set_status(QStringLiteral("Choose a drive or a disk image first."));
         return;
-    const QString path = ui.comboBox->currentText();
+    }
+    const QString path = current_path();
     if (path.isEmpty())
     {
         LOG_ERROR("c_ui_u_setting_dlg::c_ui_u_setting_dlg curLogicPath.empty()");
         return;
     }
-    if (!m_proto->map(QFile::encodeName(path).toStdString(), ui.checkBox->isChecked()))
+    std::string error;
+    if (!m_proto->map(QFile::encodeName(path).toStdString(), ui.checkBox->isChecked(), &error))
+    {
+        set_status(QStringLiteral("Map failed: ") + QString::fromLocal8Bit(error.c_str()));
         return;
+    }
 
     ui.mapButton->setEnabled(false);
     ui.comboBox->setEnabled(false);
@@ -140,6 +220,9 @@ void c_ui_u_setting_dlg::on_slot_map()
     m_progress_timer = startTimer(PROGRESS_PERIOD_MS);
     m_poll_timer = startTimer(POLL_PERIOD_MS);
     set_idle_progress_label();
+    m_rate_clock.start();
+    m_rate_bytes = 0;
+    set_status(QStringLiteral("Mapped: 0.0 MB/s, 0 write failures"));
 }
 
 void c_ui_u_setting_dlg::on_slot_unmap()
@@ -153,6 +236,7 @@ void c_ui_u_setting_dlg::on_slot_unmap()
     ui.progPercent->setEnabled(false);
     stop_mapping_timers();
     set_idle_progress_label();
+    set_status(QString());
 }
 
 void c_ui_u_setting_dlg::on_slot_ask()
@@ -164,52 +248,83 @@ void c_ui_u_setting_dlg::on_slot_readLocal() {}
 
 void c_ui_u_setting_dlg::on_slot_enum_device()
 {
-    QStringList keys;
+    QStringList drives;
     for (const auto& drive : list_removable_drives(m_opt.sysfs_root))
-        keys << QFile::decodeName(QByteArray::fromStdString(drive.first));
-    keys << m_images;
+        drives << QFile::decodeName(QByteArray::fromStdString(drive.first));
+    QStringList keys = drives + m_images;
     keys.sort();
     keys.removeDuplicates();
 
     QComboBox* box = ui.comboBox;
+    const QSignalBlocker quiet(box);  // a removal is no choice of the user's
+    const QString chosen = current_path();
     for (int i = box->count() - 1; i >= 0; --i)
     {
-        if (!is_image_entry(i) && !keys.contains(box->itemText(i)))
+        if (!is_image_entry(i) && !keys.contains(path_at(i)))
             box->removeItem(i);
     }
     for (const QString& key : keys)
     {
-        if (box->findText(key, Qt::MatchExactly) >= 0)
+        if (find_path(key) >= 0)
             continue;
         // New entries go above the file-dialog entry, which stays last.
         int at = box->count();
         while (at > 0 && is_image_entry(at - 1))
             --at;
         box->insertItem(at, key);
+        box->setItemData(at, key, kPathRole);
+        box->setItemData(at, key, Qt::ToolTipRole);
     }
+    const int kept = find_path(chosen);
+    if (kept >= 0)
+        box->setCurrentIndex(kept);
+    choose_default_drive(drives);
+    elide_items();
+    if (current_path() != chosen)
+        on_drive_changed(box->currentIndex());
+}
+
+void c_ui_u_setting_dlg::choose_default_drive(const QStringList& drives)
+{
+    // Resting on the file-dialog entry, Map would do nothing; a removable
+    // drive is what the user most likely wants to map.
+    if (m_choosing || !ui.comboBox->isEnabled() || drives.isEmpty())
+        return;
+    const int current = ui.comboBox->currentIndex();
+    if (current >= 0 && !is_image_entry(current))
+        return;
+    QStringList sorted = drives;
+    sorted.sort();
+    const int at = find_path(sorted.first());
+    if (at >= 0)
+        ui.comboBox->setCurrentIndex(at);
 }
 
 void c_ui_u_setting_dlg::on_drive_changed(int index)
 {
     if (index >= 0 && !is_image_entry(index))
-        m_last_selection = ui.comboBox->itemText(index);
+        m_last_selection = path_at(index);
+    elide_items();
 }
 
 void c_ui_u_setting_dlg::on_drive_activated(int index)
 {
     if (!is_image_entry(index))
         return;
+    m_choosing = true;
     const QString path = m_opt.choose_image(this);
+    m_choosing = false;
     if (!path.isEmpty())
     {
         if (!m_images.contains(path))
             m_images << path;
         on_slot_enum_device();
-        ui.comboBox->setCurrentIndex(ui.comboBox->findText(path, Qt::MatchExactly));
+        ui.comboBox->setCurrentIndex(find_path(path));
+        set_status(QString());
         return;
     }
     // Cancelled: back to what was chosen before.
-    const int previous = m_last_selection.isEmpty() ? -1 : ui.comboBox->findText(m_last_selection, Qt::MatchExactly);
+    const int previous = find_path(m_last_selection);
     if (previous >= 0)
         ui.comboBox->setCurrentIndex(previous);
 }
@@ -231,11 +346,33 @@ void c_ui_u_setting_dlg::show_progress()
                         QStringLiteral("S\uFF09:"));
 }
 
+void c_ui_u_setting_dlg::show_transfer()
+{
+    const auto disk = m_proto->disk();
+    if (!disk || !m_rate_clock.isValid() || m_rate_clock.elapsed() < kRatePeriodMs)
+        return;
+    const uint64_t bytes = disk->bytes_read() + disk->bytes_written();
+    const qint64 ms = std::max<qint64>(m_rate_clock.restart(), 1);
+    const double mb_per_s = double(bytes - std::min(bytes, m_rate_bytes)) / 1e3 / double(ms);
+    m_rate_bytes = bytes;
+    const uint64_t failures = disk->write_failures();
+    QString text = QStringLiteral("Mapped: %1 MB/s, %2 write failure%3")
+                       .arg(mb_per_s, 0, 'f', 1)
+                       .arg(failures)
+                       .arg(failures == 1 ? QString() : QStringLiteral("s"));
+    if (failures > 0)
+        text += QStringLiteral(" (first: %1)").arg(QString::fromLocal8Bit(disk->first_write_error().c_str()));
+    set_status(text);
+}
+
 void c_ui_u_setting_dlg::timerEvent(QTimerEvent* event)
 {
     const int id = event->timerId();
     if (id == m_progress_timer && m_progress_timer)
+    {
         show_progress();
+        show_transfer();
+    }
     else if (id == m_refresh_timer && m_refresh_timer)
         on_slot_enum_device();
     else if (id == m_poll_timer && m_poll_timer)

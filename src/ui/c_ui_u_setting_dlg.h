@@ -1,11 +1,14 @@
 #pragma once
 // Virtual media dialog: lists the removable drives (and the disk images the
 // user picked), maps one to the device as a virtual USB disk, optionally
-// read-only, unmaps it and shows the progress of the device's first reads.
+// read-only, unmaps it and shows the progress of the device's first reads,
+// why a map failed, and while mapped the transfer rate and the writes that
+// failed locally. A removable drive, when there is one, is chosen at first.
 // It owns the media channel through c_media_protocol, which does all the
 // protocol work without widgets; the main window builds the dialog once,
 // hidden, and shows it from the tool bar.
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -29,7 +32,7 @@ public:
     struct options
     {
         std::string ip;
-        uint16_t port = 0;  // 0: the default media port
+        uint32_t port = 0;  // 0: the default media port; above 65535: refused
         uint32_t user_id = 0;
         c_media_protocol::clock_fn clock;
         c_media_protocol::pauses pauses;
@@ -54,6 +57,11 @@ public:
     // The last entry of the drive list, which opens a file dialog.
     static QString image_entry_text();
     bool is_image_entry(int index) const;
+    // The whole path of an entry (the list shows it elided in the middle)
+    // and the index of the entry of a path (-1: none).
+    QString path_at(int index) const;
+    QString current_path() const;
+    int find_path(const QString& path) const;
 
     Ui_uSetingDialog ui;
 
@@ -66,6 +74,7 @@ public slots:
 
 protected:
     void timerEvent(QTimerEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private slots:
     void on_drive_activated(int index);
@@ -75,6 +84,10 @@ private:
     void set_idle_progress_label();
     void show_progress();
     void stop_mapping_timers();
+    void show_transfer();
+    void set_status(const QString& text);
+    void elide_items();
+    void choose_default_drive(const QStringList& drives);
 
     options m_opt;
     std::unique_ptr<c_media_protocol> m_proto;
@@ -84,4 +97,7 @@ private:
     int m_progress_timer = 0;
     int m_poll_timer = 0;
     bool m_complete_shown = false;
+    bool m_choosing = false;  // the file dialog is open
+    QElapsedTimer m_rate_clock;
+    uint64_t m_rate_bytes = 0;
 };

@@ -21,6 +21,7 @@ public:
     QLabel* label;
     QLineEdit* lineEdit;
     QComboBox* comboBox;
+    QLabel* pathLabel;  // the chosen path, elided in the middle to the dialog's width
     QHBoxLayout* horizontalLayout_2;
     QLabel* label_2;
     QCheckBox* checkBox;
@@ -33,12 +34,14 @@ public:
     QHBoxLayout* horizontalLayout_4;
     QLabel* label_3;
     QProgressBar* progPercent;
+    QLabel* statusLabel;  // why a map failed; transfer rate and write failures while mapped
 
     void setupUi(QDialog* dlg)
     {
         if (dlg->objectName().isEmpty())
             dlg->setObjectName("uSetingDialog");
-        dlg->setWindowModality(Qt::ApplicationModal);
+        // Not modal: the main window stays usable and can be closed while it is open.
+        dlg->setWindowModality(Qt::NonModal);
         dlg->resize(284, 152);
         verticalLayout = new QVBoxLayout(dlg);
         verticalLayout->setObjectName("verticalLayout");
@@ -56,6 +59,12 @@ public:
         comboBox->setObjectName("comboBox");
         horizontalLayout->addWidget(comboBox, 1);
         verticalLayout->addLayout(horizontalLayout);
+
+        pathLabel = new QLabel(dlg);
+        pathLabel->setObjectName("pathLabel");
+        pathLabel->setMinimumWidth(1);
+        pathLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+        verticalLayout->addWidget(pathLabel);
 
         horizontalLayout_2 = new QHBoxLayout();
         horizontalLayout_2->setObjectName("horizontalLayout_2");
@@ -97,6 +106,12 @@ public:
         progPercent->setValue(0);
         horizontalLayout_4->addWidget(progPercent, 1);
         verticalLayout->addLayout(horizontalLayout_4);
+
+        statusLabel = new QLabel(dlg);
+        statusLabel->setObjectName("statusLabel");
+        statusLabel->setWordWrap(true);
+        statusLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        verticalLayout->addWidget(statusLabel);
 
         retranslateUi(dlg);
     }

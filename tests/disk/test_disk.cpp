@@ -13,8 +13,13 @@
 #include <thread>
 #include <vector>
 
+#include <chrono>
+#include <future>
+
 #include <fcntl.h>
 #include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -414,4 +419,56 @@ TEST(DiskLoop, WholeDiskOpensAndMountedDiskIsRefused)
     ASSERT_EQ(0, ::umount(mnt.c_str()));
     loop.mount_point.clear();
     EXPECT_TRUE(disk.open(loop.dev));
+}
+
+TEST(Disk, FifoSocketAndCharacterDeviceAreRefusedAtOnceWithTheReason)
+{
+    // The open runs on the GUI thread: a FIFO without a writer must not hold
+    // it. Each open gets 5 s; one that blocks is freed by a writer and fails.
+    TempDir dir("kvm_disk_test_");
+    ASSERT_TRUE(dir.ok());
+    const std::string fifo = (dir.path() / "pipe").string();
+    ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
+    const std::string sock = (dir.path() / "sock").string();
+    const int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, sock.c_str(), sizeof addr.sun_path - 1);
+    ASSERT_EQ(0, ::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr));
+
+    struct
+    {
+        std::string path;
+        bool read_only;
+        const char* reason;
+    } cases[] = {{fifo, true, "a FIFO"},
+                 {fifo, false, "a FIFO"},
+                 {"/dev/zero", true, "a character device"},
+                 {sock, false, "No such device or address"},
+                 {(dir.path() / "missing.img").string(), false, "No such file or directory"}};
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.path);
+        disk_t disk;
+        auto opened = std::async(std::launch::async, [&] { return disk.open(c.path, c.read_only); });
+        if (opened.wait_for(std::chrono::seconds(5)) != std::future_status::ready)
+        {
+            const int w = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+            opened.wait();
+            if (w >= 0)
+                ::close(w);
+            ADD_FAILURE() << "open blocked";
+        }
+        EXPECT_FALSE(opened.get());
+        EXPECT_FALSE(disk.is_open());
+        EXPECT_NE(std::string::npos, disk.open_error().find(c.reason)) << disk.open_error();
+        EXPECT_NE(std::string::npos, disk.open_error().find(c.path)) << disk.open_error();
+    }
+    ::close(s);
+
+    // A regular file still opens, and the reason is cleared.
+    disk_t disk;
+    EXPECT_FALSE(disk.open(fifo));
+    ASSERT_TRUE(disk.open(make_image(dir.path() / "ok.img", 8 * 512)));
+    EXPECT_EQ("", disk.open_error());
 }

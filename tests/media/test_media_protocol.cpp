@@ -447,3 +447,30 @@ TEST_F(MediaProtocol, ShortMessagesAreLoggedAndChangeNothing)
     EXPECT_EQ(0, deliver({0x07, 0x01, 0x03}));
     EXPECT_TRUE(log.contains("err map ack_err"));
 }
+
+TEST_F(MediaProtocol, ReadWishesBetweenUnmapAndMapAreCheckedLikeLaterOnes)
+{
+    // The map waits between its unmap and its map message; wishes that come
+    // in then (a device still serving the previous mapping) are served only
+    // as far as they would be after the map: the disk must hold them, and an
+    // earlier batch must be out. Without the checks five wishes of 200
+    // sectors queued 1,000 messages.
+    m_proto->set_pauses({400, 0, 0});
+    std::atomic<bool> delivered{false};
+    std::thread device([&] {
+        // The unmap message is queued first; the map message comes after the pause.
+        if (!wait_until([&] { return q().size() >= 1; }, 5000))
+            return;
+        for (int i = 0; i < 5; ++i)
+            deliver(status_answer(1, 0, 200));
+        deliver(status_answer(1, kSectors - 10, 200));  // beyond the end
+        delivered = true;
+    });
+    ASSERT_TRUE(m_proto->map(m_img, false));
+    device.join();
+    ASSERT_TRUE(delivered);
+
+    // One batch of 200 read-data messages, plus the unmap, map and status messages.
+    ASSERT_TRUE(wait_until([&] { return q().size() >= 203; }, 5000)) << q().size();
+    EXPECT_FALSE(wait_until([&] { return q().size() > 203; }, 300)) << q().size();
+}

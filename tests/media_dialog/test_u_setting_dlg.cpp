@@ -13,6 +13,7 @@
 #include <string>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "common/log_capture.h"
@@ -80,7 +81,7 @@ protected:
     {
         QStringList out;
         for (int i = 0; i < m_dlg->ui.comboBox->count(); ++i)
-            out << m_dlg->ui.comboBox->itemText(i);
+            out << (m_dlg->is_image_entry(i) ? m_dlg->ui.comboBox->itemText(i) : m_dlg->path_at(i));
         return out;
     }
 
@@ -124,7 +125,8 @@ TEST_F(USettingDlg, FormTextsAndIdleState)
     const auto& u = m_dlg->ui;
     EXPECT_EQ("uSetingDialog", m_dlg->objectName());
     EXPECT_EQ(QSize(284, 152), m_dlg->size());
-    EXPECT_EQ(Qt::ApplicationModal, m_dlg->windowModality());
+    // The main window stays usable (and closable) while the dialog is open.
+    EXPECT_EQ(Qt::NonModal, m_dlg->windowModality());
     EXPECT_EQ("Virtual Media Setting", m_dlg->windowTitle());
     EXPECT_EQ("Map Drive", u.label->text());
     EXPECT_EQ("Map Mode", u.label_2->text());
@@ -139,30 +141,65 @@ TEST_F(USettingDlg, FormTextsAndIdleState)
     EXPECT_EQ((QStringList{"/dev/sdb", c_ui_u_setting_dlg::image_entry_text()}), items());
 }
 
+TEST_F(USettingDlg, RemovableDriveIsChosenByDefaultAndLongPathsAreElided)
+{
+    // With a stick present it is chosen, so that Map maps it.
+    open_dialog();
+    EXPECT_EQ("/dev/sdb", m_dlg->current_path());
+
+    // Without one the dialog waits on the file-dialog entry until one shows up.
+    m_dlg.reset();
+    fs::remove_all(m_sys / "block" / "sdb");
+    m_dev.close_connection();
+    open_dialog();
+    EXPECT_TRUE(m_dlg->is_image_entry(m_dlg->ui.comboBox->currentIndex()));
+    add_drive("sdc", true, 100);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m_dlg->current_path() == "/dev/sdc"; }, 3000));
+
+    // A long image path is shown with its start and its end, whole in the tool tip.
+    m_dlg->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(m_dlg.get()));
+    const fs::path deep = m_dir / std::string(120, 'd') / "the-end.img";
+    fs::create_directories(deep.parent_path());
+    { std::ofstream(deep) << std::string(512, 'x'); }
+    choose_image(deep.string());
+    const QString whole = QString::fromStdString(deep.string());
+    const int at = m_dlg->find_path(whole);
+    ASSERT_GE(at, 0);
+    EXPECT_EQ(at, m_dlg->ui.comboBox->currentIndex());
+    const QString shown = m_dlg->ui.pathLabel->text();
+    EXPECT_TRUE(shown.startsWith("/tmp/")) << shown.toStdString();
+    EXPECT_TRUE(shown.endsWith("/the-end.img")) << shown.toStdString();
+    EXPECT_LT(shown.size(), whole.size());
+    EXPECT_EQ(whole, m_dlg->ui.pathLabel->toolTip());
+    EXPECT_EQ(whole, m_dlg->ui.comboBox->toolTip());
+    EXPECT_EQ(c_ui_u_setting_dlg::image_entry_text(), items().last());
+}
+
 TEST_F(USettingDlg, DriveListFollowsSysfsAndKeepsSelectionAndImages)
 {
     open_dialog();
     choose_image(m_img);
-    EXPECT_EQ(QString::fromStdString(m_img), m_dlg->ui.comboBox->currentText());
+    EXPECT_EQ(QString::fromStdString(m_img), m_dlg->current_path());
 
     // A stick plugged in shows up on the next refresh (1 s timer), the
     // chosen image stays selected and listed.
     add_drive("sdc", true, 100);
     ASSERT_TRUE(QTest::qWaitFor([&] { return items().contains("/dev/sdc"); }, 3000));
-    EXPECT_EQ(QString::fromStdString(m_img), m_dlg->ui.comboBox->currentText());
+    EXPECT_EQ(QString::fromStdString(m_img), m_dlg->current_path());
     EXPECT_EQ(c_ui_u_setting_dlg::image_entry_text(), items().last());
 
-    m_dlg->ui.comboBox->setCurrentIndex(m_dlg->ui.comboBox->findText("/dev/sdc"));
+    m_dlg->ui.comboBox->setCurrentIndex(m_dlg->find_path("/dev/sdc"));
     fs::remove_all(m_sys / "block" / "sdb");
     add_drive("sdd", true, 0);  // a card reader without a card
     ASSERT_TRUE(QTest::qWaitFor([&] { return !items().contains("/dev/sdb"); }, 3000));
     EXPECT_EQ((QStringList{QString::fromStdString(m_img), "/dev/sdc", c_ui_u_setting_dlg::image_entry_text()}),
               items());
-    EXPECT_EQ("/dev/sdc", m_dlg->ui.comboBox->currentText());
+    EXPECT_EQ("/dev/sdc", m_dlg->current_path());
 
     // Cancelling the file dialog goes back to the previous choice.
     choose_image("");
-    EXPECT_EQ("/dev/sdc", m_dlg->ui.comboBox->currentText());
+    EXPECT_EQ("/dev/sdc", m_dlg->current_path());
 }
 
 TEST_F(USettingDlg, MapAndUnmapAnImage)
@@ -235,6 +272,46 @@ TEST_F(USettingDlg, FailuresLeaveTheDialogIdle)
     EXPECT_TRUE(log.contains("err onMap_openLocalDisk "));
     EXPECT_TRUE(idle_widgets());
     EXPECT_FALSE(m_dlg->protocol().is_mapped());
+    // The dialog says why, with the system's reason.
+    const QString why = m_dlg->ui.statusLabel->text();
+    EXPECT_TRUE(why.contains(QString::fromStdString(gone))) << why.toStdString();
+    EXPECT_TRUE(why.contains("No such file or directory")) << why.toStdString();
+
+    // A FIFO has no writer: the map fails at once, naming what it is, and the
+    // dialog goes on (an open that waited for a writer would hang here).
+    const std::string fifo = (m_dir / "pipe").string();
+    ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
+    choose_image(fifo);
+    m_dlg->ui.mapButton->click();
+    EXPECT_TRUE(idle_widgets());
+    EXPECT_TRUE(m_dlg->ui.statusLabel->text().contains("a FIFO")) << m_dlg->ui.statusLabel->text().toStdString();
+    choose_image(m_img);
+    EXPECT_TRUE(m_dlg->ui.statusLabel->text().isEmpty());
+}
+
+TEST_F(USettingDlg, MappedDialogShowsRateAndLocalWriteFailures)
+{
+    open_dialog();
+    choose_image(m_img);
+    m_dlg->ui.checkBox->setChecked(true);  // read-only: the device's writes fail here
+    m_dlg->ui.mapButton->click();
+    ASSERT_TRUE(mapped_widgets());
+    EXPECT_EQ(map_msg(0, 0), m_dev.next());
+    m_dev.send({0x07, 0x01, 0x00});
+    EXPECT_EQ(map_msg(0x81, 64), m_dev.next());
+    m_dev.send({0x07, 0x01, 0x00});
+    EXPECT_EQ((bytes{0x08, 0x01, 0x00}), m_dev.next());
+    m_dev.send(status_answer(2, 5, 2));
+    for (uint16_t offset = 0; offset < 2; ++offset)
+    {
+        EXPECT_EQ((bytes{0x0A, 0x01, 0x00, static_cast<uint8_t>(offset)}), m_dev.next());
+        m_dev.send(write_data(5, offset, 0xAB));
+    }
+    EXPECT_EQ((bytes{0x08, 0x01, 0x00}), m_dev.next());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m_dlg->ui.statusLabel->text().contains("2 write failures"); }, 3000))
+        << m_dlg->ui.statusLabel->text().toStdString();
+    EXPECT_TRUE(m_dlg->ui.statusLabel->text().contains("MB/s"));
+    EXPECT_TRUE(m_dlg->ui.statusLabel->text().contains("Bad file descriptor"));
 }
 
 TEST_F(USettingDlg, ConnectionFailureShowsTheNotice)

@@ -2,9 +2,17 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QStringList>
+#include <chrono>
+
+#include <cerrno>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
 
 #ifdef KVM_HAVE_XKB
 #include <X11/XKBlib.h>
@@ -24,6 +32,13 @@ c_led_sync::c_led_sync(const QString& workingDir)
 
 c_led_sync::~c_led_sync()
 {
+    {
+        std::lock_guard<std::mutex> g(m_runLock);
+        m_stop = true;
+    }
+    m_runWake.notify_all();
+    if (m_runner.joinable())
+        m_runner.join();
 #ifdef KVM_HAVE_XKB
     std::lock_guard<std::mutex> g(m_xLock);
     if (m_display)
@@ -70,12 +85,76 @@ void c_led_sync::set_local_led(int index, bool on)
 {
     const QString companion = companion_path();
     if (!companion.isEmpty()) {
-        // Fire and forget: a companion that fails to start leaves the LED alone.
-        const QStringList args{QString::number(index, 10), QString::number(on ? 1 : 0, 10)};
-        QProcess::startDetached(companion, args, QFileInfo(companion).absolutePath());
+        if (index < LED_NUM || index > LED_SCROLL)
+            return;
+        {
+            std::lock_guard<std::mutex> g(m_runLock);
+            if (m_stop)
+                return;
+            m_wanted[index - 1] = on ? 1 : 0;
+            m_companion = companion;
+            if (!m_runner.joinable())
+                m_runner = std::thread(&c_led_sync::run_companions, this);
+        }
+        m_runWake.notify_all();
         return;
     }
     set_xkb_lock(index, on);
+}
+
+void c_led_sync::run_companions()
+{
+    using clock = std::chrono::steady_clock;
+    const auto gap = std::chrono::milliseconds(COMPANION_GAP_MS);
+    clock::time_point lastStart = clock::now() - gap;
+    std::unique_lock<std::mutex> lk(m_runLock);
+    while (!m_stop) {
+        int led = -1;
+        for (int i = 0; i < 3 && led < 0; ++i)
+            if (m_wanted[i] >= 0 && m_wanted[i] != m_started[i])
+                led = i;
+        if (led < 0) {
+            m_runWake.wait(lk);
+            continue;
+        }
+        if (clock::now() < lastStart + gap) {
+            m_runWake.wait_until(lk, lastStart + gap);
+            continue;
+        }
+        const int state = m_wanted[led];
+        m_started[led] = state;
+        lastStart = clock::now();
+        const QByteArray program = QFile::encodeName(m_companion);
+        const QByteArray dir = QFile::encodeName(QFileInfo(m_companion).absolutePath());
+        lk.unlock();
+
+        // A companion that fails to start leaves the LED alone.
+        QByteArray indexArg = QByteArray::number(led + 1), stateArg = QByteArray::number(state);
+        char* argv[] = {const_cast<char*>(program.constData()), indexArg.data(), stateArg.data(), nullptr};
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addchdir_np(&actions, dir.constData());
+        pid_t pid = -1;
+        const bool spawned = posix_spawn(&pid, program.constData(), &actions, nullptr, argv, environ) == 0;
+        posix_spawn_file_actions_destroy(&actions);
+
+        // The next one starts only when this one has ended; reports meanwhile
+        // only change what the next start sets. When the sync ends first, a
+        // companion still running is left to finish on its own.
+        bool ended = !spawned;
+        while (!ended) {
+            const pid_t r = waitpid(pid, nullptr, WNOHANG);
+            ended = r == pid || (r < 0 && errno != EINTR);
+            lk.lock();
+            const bool stop = m_stop;
+            if (!ended && !stop)
+                m_runWake.wait_for(lk, std::chrono::milliseconds(5));
+            lk.unlock();
+            if (stop)
+                break;
+        }
+        lk.lock();
+    }
 }
 
 bool c_led_sync::set_xkb_lock(int index, bool on)

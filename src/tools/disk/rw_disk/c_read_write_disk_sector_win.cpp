@@ -1,6 +1,7 @@
 #include "tools/disk/rw_disk/c_read_write_disk_sector_win.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -34,6 +35,30 @@ bool read_first_line(const fs::path& file, std::string& out)
         return false;
     std::getline(in, out);
     return true;
+}
+
+// Whether the disk or one of its partitions is a mount's source.
+bool is_mounted(const std::string& disk)
+{
+    std::ifstream mounts("/proc/self/mounts");
+    std::string source, rest;
+    while (mounts >> source && std::getline(mounts, rest))
+    {
+        if (source.compare(0, disk.size(), disk) != 0)
+            continue;
+        // "/dev/sdb" owns "/dev/sdb1" and "/dev/loop1" owns "/dev/loop1p2",
+        // but "/dev/loop1" does not own "/dev/loop10".
+        std::string tail = source.substr(disk.size());
+        if (!tail.empty() && std::isdigit(static_cast<unsigned char>(disk.back())))
+        {
+            if (tail[0] != 'p')
+                continue;
+            tail.erase(0, 1);
+        }
+        if (std::all_of(tail.begin(), tail.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
+            return true;
+    }
+    return false;
 }
 
 bool close_fd(int& fd)
@@ -89,21 +114,58 @@ bool c_read_write_disk_sector_win::open(const std::string& path, bool read_only)
 
 bool c_read_write_disk_sector_win::open_locked(const std::string& path, bool read_only)
 {
-    const int access = (read_only ? O_RDONLY : O_RDWR) | O_CLOEXEC;
-
-    int fd = ::open(path.c_str(), access);
-    struct stat st;
-    if (fd >= 0 && (::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISBLK(st.st_mode))))
+    const int access = (read_only ? O_RDONLY : O_RDWR) | O_CLOEXEC | O_NOCTTY;
+    m_open_error.clear();
+    m_bytes_read = 0;
+    m_bytes_written = 0;
+    m_write_failures = 0;
     {
-        close_fd(fd);
-        errno = ENODEV;
+        std::lock_guard<std::mutex> g(m_error_lock);
+        m_first_write_error.clear();
     }
+
+    // Non-blocking, so that a FIFO without a writer (or a terminal) cannot
+    // hold the caller, the GUI thread, inside open(); the flag is dropped
+    // once the file is known to be a disk or an image.
+    int fd = ::open(path.c_str(), access | O_NONBLOCK);
+    struct stat st;
+    int err = 0;
     if (fd < 0)
     {
-        const int err = errno;
+        err = errno;
+        m_open_error = "cannot open " + path + ": " + strerror(err);
+    }
+    else if (::fstat(fd, &st) != 0)
+    {
+        err = errno;
+        m_open_error = "cannot open " + path + ": " + strerror(err);
+    }
+    else if (!(S_ISREG(st.st_mode) || S_ISBLK(st.st_mode)))
+    {
+        err = ENODEV;
+        const char* kind = S_ISDIR(st.st_mode)    ? "a directory"
+                           : S_ISFIFO(st.st_mode) ? "a FIFO"
+                           : S_ISSOCK(st.st_mode) ? "a socket"
+                           : S_ISCHR(st.st_mode)  ? "a character device"
+                                                  : "not a regular file";
+        m_open_error = "cannot open " + path + ": " + kind + ", neither a disk nor a disk image";
+    }
+    else
+    {
+        const int flags = ::fcntl(fd, F_GETFL);
+        if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
+        {
+            err = errno;
+            m_open_error = "cannot open " + path + ": " + strerror(err);
+        }
+    }
+    if (err != 0)
+    {
+        close_fd(fd);
         LOG_ERROR("%s", path.c_str());
         LOG_ERROR("open disk failed!");
-        LOG_DEBUG("open %s: %s", path.c_str(), strerror(err));
+        LOG_DEBUG("%s", m_open_error.c_str());
+        errno = err;
         return false;
     }
 
@@ -123,6 +185,7 @@ bool c_read_write_disk_sector_win::open_locked(const std::string& path, bool rea
         const std::string disk = whole_disk_path(m_sysfs_root, major(st.st_rdev), minor(st.st_rdev));
         if (disk.empty())
         {
+            m_open_error = "cannot open " + path + ": the system does not name the disk it belongs to";
             LOG_ERROR("IOCTL_STORAGE_GET_DEVICE_NUMBER failed!");
             return false;
         }
@@ -134,15 +197,23 @@ bool c_read_write_disk_sector_win::open_locked(const std::string& path, bool rea
         {
             const int err = errno;
             if (err == EBUSY)
+            {
                 LOG_ERROR("FSCTL_LOCK_VOLUME failed!");
+                m_open_error = is_mounted(disk) ? "cannot lock " + disk + ": it is mounted (" + strerror(err) + ")"
+                                                : "cannot lock " + disk + ": " + strerror(err);
+            }
             else
+            {
                 LOG_ERROR("open phyHandle failed!");
+                m_open_error = "cannot open " + disk + ": " + strerror(err);
+            }
             LOG_DEBUG("open %s: %s", disk.c_str(), strerror(err));
             return false;
         }
 
         if (::ioctl(m_phy_fd, BLKGETSIZE64, &length) != 0)
         {
+            m_open_error = "cannot read the size of " + disk + ": " + strerror(errno);
             LOG_ERROR("IOCTL_DISK_GET_LENGTH_INFO failed!");
             return false;
         }
@@ -160,6 +231,27 @@ bool c_read_write_disk_sector_win::open_locked(const std::string& path, bool rea
     }
     LOG_INFO("have open disk!");
     return true;
+}
+
+std::string c_read_write_disk_sector_win::open_error() const
+{
+    std::shared_lock<std::shared_mutex> guard(m_state_lock);
+    return m_open_error;
+}
+
+std::string c_read_write_disk_sector_win::first_write_error() const
+{
+    std::lock_guard<std::mutex> g(m_error_lock);
+    return m_first_write_error;
+}
+
+void c_read_write_disk_sector_win::note_write_failure(int err)
+{
+    if (m_write_failures++ == 0)
+    {
+        std::lock_guard<std::mutex> g(m_error_lock);
+        m_first_write_error = strerror(err);
+    }
 }
 
 bool c_read_write_disk_sector_win::close()
@@ -281,6 +373,7 @@ bool c_read_write_disk_sector_win::read(void* buf, uint32_t count, uint32_t* byt
             break;
         done += static_cast<uint64_t>(n);
     }
+    m_bytes_read += done;
     if (bytes_read)
         *bytes_read = static_cast<uint32_t>(done);
     return true;
@@ -294,7 +387,10 @@ bool c_read_write_disk_sector_win::write(const void* buf, uint32_t count, uint32
     // An image file must never grow: only what fits before the last sector is written.
     uint64_t offset = 0, want = 0;
     if (!transfer_span(count, &offset, &want))
+    {
+        note_write_failure(m_open ? EINVAL : EBADF);
         return false;
+    }
 
     uint64_t done = 0;
     int err = 0;
@@ -320,6 +416,9 @@ bool c_read_write_disk_sector_win::write(const void* buf, uint32_t count, uint32
         err = ENOSPC;
     if (bytes_written)
         *bytes_written = static_cast<uint32_t>(done);
+    m_bytes_written += done;
+    if (err != 0)
+        note_write_failure(err);
     if (err != 0 && done == 0)
     {
         LOG_ERROR("write dist error, error code is %d", err);

@@ -2,6 +2,7 @@
 // Raw sector access to the disk that is presented to the remote computer: a
 // whole block device (held exclusively while open) or a disk image file.
 // Sectors are always 512 bytes; sector indexes are 32-bit.
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -24,8 +25,12 @@ public:
 
     // Opens a block device (the whole disk behind it, locked against local use)
     // or an image file. read_only opens everything without write access, so
-    // every write fails.
+    // every write fails. Anything else (a FIFO, a socket, a character device)
+    // is refused without waiting for a peer.
     bool open(const std::string& path, bool read_only = false);
+    // Why the last open failed, for the user ("cannot open ...: <system
+    // reason>", "... is mounted", ...); empty after a successful open.
+    std::string open_error() const;
     bool close();
     bool is_open() const;
     bool is_read_only() const;
@@ -39,6 +44,13 @@ public:
     bool write(const void* buf, uint32_t count, uint32_t* bytes_written);
 
     uint32_t sector_count() const;
+
+    // Since the last open: bytes moved, and the writes that failed locally
+    // (a read-only mapping, a full or failing medium) with the first reason.
+    uint64_t bytes_read() const { return m_bytes_read.load(); }
+    uint64_t bytes_written() const { return m_bytes_written.load(); }
+    uint64_t write_failures() const { return m_write_failures.load(); }
+    std::string first_write_error() const;
     // The calling thread's last seek (0 when it has not sought since open).
     uint32_t current_sector() const;
 
@@ -59,6 +71,7 @@ private:
     // invalid. The caller holds m_state_lock.
     bool transfer_span(uint32_t count, uint64_t* offset, uint64_t* want) const;
     void close_locked();
+    void note_write_failure(int err);
     bool open_locked(const std::string& path, bool read_only);
 
     const std::string m_sysfs_root;
@@ -71,6 +84,13 @@ private:
     int m_phy_fd = -1;     // whole disk or image file; every transfer uses it
     int m_volume_fd = -1;  // the path as given, when it is a block device
     uint32_t m_sector_count = 0;
+
+    std::string m_open_error;  // guarded by m_state_lock
+    std::atomic<uint64_t> m_bytes_read{0};
+    std::atomic<uint64_t> m_bytes_written{0};
+    std::atomic<uint64_t> m_write_failures{0};
+    mutable std::mutex m_error_lock;
+    std::string m_first_write_error;
 
     mutable std::mutex m_pos_lock;
     std::unordered_map<std::thread::id, position> m_positions;
