@@ -455,7 +455,7 @@ TEST_F(MediaProtocol, ReadWishesBetweenUnmapAndMapAreCheckedLikeLaterOnes)
     // as far as they would be after the map: the disk must hold them, and an
     // earlier batch must be out. Without the checks five wishes of 200
     // sectors queued 1,000 messages.
-    m_proto->set_pauses({400, 0, 0});
+    m_proto->set_pauses({400, 0});
     std::atomic<bool> delivered{false};
     std::thread device([&] {
         // The unmap message is queued first; the map message comes after the pause.
