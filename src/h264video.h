@@ -45,6 +45,7 @@ class c_ui_u_setting_dlg;
 
 // ---- used by input capture, control privilege and the key menu ----
 #include "tools/key_mouse/c_led_sync.h"
+#include "app/paths.h"
 #include "ui/sys_key_info.h"
 class c_key_file;
 class sysKeyConfig;
@@ -316,7 +317,7 @@ private:
     // loop, and the request must not be taken up again from inside it.
     bool m_privHandling = false;
 
-    c_led_sync m_ledSync;
+    c_led_sync m_ledSync{kvm_paths::executable_dir()};  // companions sit beside the executable
 
     SysKeyMap m_sysKeyMap;
     std::shared_ptr<c_key_file> m_keyFile;

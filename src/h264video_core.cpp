@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "h264video.h"
+#include "app/paths.h"
 #include "log/log.h"
 #include "session_params.h"
 #include "tools/key_mouse/c_key_translator.h"
@@ -32,7 +33,7 @@ const int CONNECT_TIMEOUT_MS = 2000;
 
 QString appFile(const char* name)
 {
-    return QDir(QCoreApplication::applicationDirPath()).filePath(QString::fromLatin1(name));
+    return kvm_paths::settings_file(QString::fromLatin1(name));
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "h264video.h"
+#include "app/paths.h"
 #include "log/log.h"
 #include "session_params.h"
 #include "tools/key_mouse/c_key_translator.h"
@@ -251,7 +252,7 @@ void H264Video::onSampleTimer()
 void H264Video::on_slot_show_video_seting()
 {
     // Modal; the rate chosen there takes effect at the sampling timer's next tick.
-    c_config_file config(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("config.xml")));
+    c_config_file config(kvm_paths::settings_file(QStringLiteral("config.xml")));
     c_ui_video_setting_dlg::showAndSave(this, &m_videoSendQueue, config);
     m_restartSampleTimer = 1;
 }

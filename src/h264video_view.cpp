@@ -18,6 +18,7 @@
 #include <QTextStream>
 
 #include "h264video.h"
+#include "app/paths.h"
 #include "log/log.h"
 #include "session_params.h"
 #include "tools/decoder/c_video_pipeline.h"
@@ -180,7 +181,7 @@ void H264Video::on_slot_optRes()
 
 QString H264Video::clientSizePath() const
 {
-    return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("clientSize.config"));
+    return kvm_paths::settings_file(QStringLiteral("clientSize.config"));
 }
 
 void H264Video::readClientSize()

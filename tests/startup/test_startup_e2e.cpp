@@ -130,6 +130,19 @@ TEST_F(Startup, CompanionModeStartsComBySocketWithTheDecodedString)
     EXPECT_EQ(rec.readAll(), QByteArray("1\nxyz portCOM:3,quoted{ip:1.2.3.4}\n"));
     // Start-up stopped there: no session, so no log directory and no settings files.
     EXPECT_FALSE(QFileInfo::exists(dir + "/log"));
+
+    // Bytes that are no UTF-8 reach the companion unchanged.
+    rec.close();
+    QFile::remove(dir + "/args.txt");
+    auto q = launch(viewer, "portCOM:4%FF%FE%C3");
+    ASSERT_TRUE(finish(*q));
+    EXPECT_EQ(q->exitCode(), 0);
+    deadline = QDeadlineTimer(kBoundMs);
+    while (!QFile::exists(dir + "/args.txt") && !deadline.hasExpired())
+        QThread::msleep(20);
+    QFile rec2(dir + "/args.txt");
+    ASSERT_TRUE(rec2.open(QFile::ReadOnly));
+    EXPECT_EQ(rec2.readAll(), QByteArray("1\nportCOM:4\xff\xfe\xc3\n"));
 }
 
 TEST_F(Startup, MissingCompanionLogsShowsTheBoxAndStillExitsZero)
