@@ -91,10 +91,11 @@ std::string usage_text(const char* program, const QString& settingsDir, const QS
     t += "The launch string (normally passed by the device's web page or a launcher) holds\n";
     t += "the device's address, ports and session keys.\n\n";
     t += "Options:\n";
-    t += "  -                    read the launch string from standard input (first line)\n";
-    t += "      --log-level LEVEL  trace, debug, info (default), warn, error, alarm, fatal or off\n";
-    t += "  -h, --help           show this text and exit\n";
-    t += "      --version        show the version and exit\n\n";
+    t += "  -                      read the launch string from standard input (first line)\n";
+    t += "      --log-level LEVEL  trace, debug, info (default), warn, error, alarm, fatal\n";
+    t += "                         or off\n";
+    t += "  -h, --help             show this text and exit\n";
+    t += "      --version          show the version and exit\n\n";
     t += "Files:\n";
     t += "  settings (key.xml, config.xml, clientSize.config): " + settingsDir.toStdString() + "\n";
     t += "  logs (log/) and crash record (crash.dat):         " + stateDir.toStdString() + "\n\n";

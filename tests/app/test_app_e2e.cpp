@@ -99,6 +99,8 @@ protected:
         ASSERT_TRUE(viewer.waitForStarted(kBoundMs));
         if (!stdinText.isEmpty()) {
             viewer.write(stdinText);
+            // No event loop here: the bytes leave only while waited for.
+            EXPECT_TRUE(viewer.waitForBytesWritten(kBoundMs));
             viewer.closeWriteChannel();
         }
     }

@@ -212,9 +212,9 @@ TEST_F(Startup, NormalStartPreparesTheApplication)
     }
 }
 
-TEST_F(Startup, ViewerNeverStartsTheLogger)
+TEST_F(Startup, CompanionModeStartsNoLogger)
 {
-    // The viewer itself never starts the logger: nothing on the console, no ./log.
+    // The logger belongs to a session: companion mode writes nothing to the console, no ./log.
     const QString viewer = install(KVM_VIEWER_EXE, "H264Video");
     write_script(dir + "/comBySocket.exe", "#!/bin/sh\nexit 0\n");
     auto p = launch(viewer, "{portCOM:1}");
