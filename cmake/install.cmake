@@ -36,6 +36,8 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_VIEWER_PACKAGE_NAME h264video)
+# Loaded at run time, so dpkg-shlibdeps cannot see it: Qt's X11 platform plug-in.
+set(CPACK_DEBIAN_VIEWER_PACKAGE_DEPENDS "qt6-qpa-plugins")
 set(CPACK_DEBIAN_VIEWER_DESCRIPTION "Viewer for a KVM-over-IP device
  Shows the screen of the computer behind a KVM-over-IP device (H.264),
  sends keyboard and mouse input and maps local drives or images as a USB disk.")
