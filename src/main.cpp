@@ -70,6 +70,7 @@ int run_companion(const char* text)
     QString why;
     if (!spawn_detached(QFile::encodeName(program), QByteArray(text), &why)) {
         LOG_ERROR("start comBySocket.exe failed.%s Param:%s", QFile::encodeName(program).constData(), text);
+        LOG_ERROR("comBySocket.exe: %s", why.toLocal8Bit().constData());
 #ifdef KVM_STARTUP_PROBE
         probe_close_message_boxes();
 #endif
@@ -180,20 +181,32 @@ int main(int argc, char* argv[])
 #ifdef KVM_STARTUP_PROBE
     probe_report(*title);
 #endif
-    H264Video* window = new H264Video(nullptr, Qt::WindowFlags());
-    window->setWindowTitle(*title);
-    window->setMouseTracking(true);
-
     // A signal or a window destroyed by another client ends the program the
     // way closing the window does: settings saved, channels ended in order.
-    auto* requests = new shutdown_requests([window] {
+    // A signal during the window's construction (the connect wait, an error
+    // box) ends that box's loop and the program right after construction.
+    H264Video* window = nullptr;
+    bool endRequested = false;
+    auto* requests = new shutdown_requests([&window, &endRequested] {
         LOG_INFO("ending on request from outside");
-        window->close();
+        endRequested = true;
+        if (window)
+            window->close();
+        else if (QWidget* box = QApplication::activeModalWidget())
+            box->close();  // quit() alone does not end a loop run before exec()
         QCoreApplication::quit();
     });
-    window->show();
-    requests->watch_window(window->windowHandle());
-    int rc = app->exec();
+    window = new H264Video(nullptr, Qt::WindowFlags());
+    window->setWindowTitle(*title);
+    window->setMouseTracking(true);
+    int rc = 0;
+    if (endRequested) {
+        window->close();
+    } else {
+        window->show();
+        requests->watch_window(window->windowHandle());
+        rc = app->exec();
+    }
     delete requests;
 
     delete title;
