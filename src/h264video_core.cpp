@@ -8,7 +8,6 @@
 #include <cstdlib>
 
 #include "h264video.h"
-#include "app/paths.h"
 #include "log/log.h"
 #include "session_params.h"
 #include "tools/key_mouse/c_key_translator.h"

@@ -14,7 +14,6 @@
 #include <cstring>
 
 #include "h264video.h"
-#include "app/paths.h"
 #include "log/log.h"
 #include "session_params.h"
 #include "tools/key_mouse/c_key_translator.h"

@@ -10,7 +10,6 @@
 #include <QToolButton>
 
 #include "h264video.h"
-#include "app/paths.h"
 #include "log/log.h"
 #include "tools/key_mouse/c_key_translator.h"
 #include "tools/key_mouse/km_messages.h"

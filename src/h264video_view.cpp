@@ -18,7 +18,6 @@
 #include <QTextStream>
 
 #include "h264video.h"
-#include "app/paths.h"
 #include "log/log.h"
 #include "session_params.h"
 #include "tools/decoder/c_video_pipeline.h"
