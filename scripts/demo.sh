@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything, starts the test device devsim
+# Installs what is missing, builds the viewer and devsim (nothing else), starts the test device devsim
 # on 127.0.0.1 and the viewer H264Video with the launch string devsim prints.
 #
 # With a display the viewer window opens there; close it to end the demo.
@@ -8,12 +8,13 @@
 # a screenshot of the virtual screen, so you can see that it worked.
 #
 # Everything the demo writes goes to $BUILD_DIR/demo/: the screenshot
-# (viewer.png), devsim's events file and output, the viewer's output.
+# (viewer.png, and the viewer's window alone in viewer-window.png), devsim's events
+# file and output, the viewer's output.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 if [ -z "${DEMO_NO_BUILD:-}" ]; then  # DEMO_NO_BUILD=1 uses the existing build
   bash scripts/install_deps.sh
-  bash scripts/build.sh
+  BUILD_TARGETS="H264Video devsim" bash scripts/build.sh
 fi
 BUILD_DIR=${BUILD_DIR:-build}
 BIN=$(cd "$BUILD_DIR/bin" && pwd)
@@ -137,6 +138,10 @@ done
 
 if kill -0 "$VIEWER_PID" 2>/dev/null; then
   import -display "$DISPLAY" -window root "$OUT/viewer.png"
+  WIN=$(viewer_window)
+  if [ -n "$WIN" ]; then
+    import -display "$DISPLAY" -window "$WIN" "$OUT/viewer-window.png" 2>/dev/null || true
+  fi
   echo "Screenshot of the viewer: $OUT/viewer.png"
   rc=0
 else

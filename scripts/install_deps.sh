@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages the build, the viewer and the tests need,
-# only those that are missing. Run as root.
+# only those that are missing. Needs root only when something is missing;
+# as an ordinary user it names what is missing and how to install it.
 set -euo pipefail
 PKGS=(
   cmake g++ make pkg-config
@@ -8,11 +9,12 @@ PKGS=(
   libavcodec-dev libavutil-dev libswscale-dev
   libtinyxml2-dev
   libgtest-dev libgmock-dev
-  libx11-dev libxtst-dev libxext-dev
+  libx11-dev libxtst-dev libxext-dev libxcb1-dev
   xvfb xauth xdotool x11-utils x11-xserver-utils
   libxkbcommon-dev xkb-data x11-xkb-utils xclip
   libssl-dev dosfstools mtools
   imagemagick
+  desktop-file-utils appstream man-db groff-base dpkg-dev file
 )
 missing=()
 for p in "${PKGS[@]}"; do
@@ -20,9 +22,16 @@ for p in "${PKGS[@]}"; do
     missing+=("$p")
   fi
 done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
 fi
+if [ "$(id -u)" -ne 0 ]; then
+  echo "These Debian packages are missing: ${missing[*]}" >&2
+  echo "Install them as root, then run this command again:" >&2
+  echo "  sudo apt-get install --no-install-recommends ${missing[*]}" >&2
+  exit 1
+fi
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -40,6 +40,7 @@ class c_ui_u_setting_dlg;
 
 // ---- used by input capture, control privilege and the key menu ----
 #include "tools/key_mouse/c_led_sync.h"
+#include "app/paths.h"
 #include "ui/sys_key_info.h"
 class c_key_file;
 class sysKeyConfig;
@@ -328,7 +329,7 @@ private:
     QElapsedTimer m_giveupAnswered;
     unsigned char m_giveupLastReply = 1;
 
-    c_led_sync m_ledSync;
+    c_led_sync m_ledSync{kvm_paths::executable_dir()};  // companions sit beside the executable
 
     SysKeyMap m_sysKeyMap;
     std::shared_ptr<c_key_file> m_keyFile;

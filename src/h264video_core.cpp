@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "h264video.h"
+#include "log/CLogerManager.h"
 #include "log/log.h"
 #include "session_params.h"
 #include "tools/key_mouse/c_key_translator.h"
@@ -27,7 +28,7 @@ const int NO_SIGNAL_CHECK_MS = 1000;
 
 QString appFile(const char* name)
 {
-    return QDir(QCoreApplication::applicationDirPath()).filePath(QString::fromLatin1(name));
+    return kvm_paths::settings_file(QString::fromLatin1(name));
 }
 
 }  // namespace
@@ -131,6 +132,8 @@ void H264Video::failConnect(const char* text, const std::string& reason)
     LOG_ERROR("%s %s", text, reason.c_str());
     box.exec();
     // Ends at once, without teardown: other threads may be running already.
+    // The logger's queue is written out first, so the reason reaches the log.
+    CLogerManager::instance()->stop();
     std::fflush(nullptr);
     std::_Exit(0);
 }

@@ -279,7 +279,7 @@ bool H264Video::handleLocalChord(QEvent* event)
 
 void H264Video::setupKeyboardInput()
 {
-    c_config_file config(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("config.xml")));
+    c_config_file config(kvm_paths::settings_file(QStringLiteral("config.xml")));
     c_input_settings settings;
     config.loadInput(settings);
     m_keysByPosition = settings.keysByPosition;
@@ -298,7 +298,7 @@ void H264Video::setupKeyboardInput()
 
 void H264Video::saveInputSettings()
 {
-    c_config_file config(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("config.xml")));
+    c_config_file config(kvm_paths::settings_file(QStringLiteral("config.xml")));
     c_input_settings settings;
     settings.keysByPosition = m_keysByPosition;
     settings.remoteLayout = m_remoteLayout;
@@ -336,7 +336,9 @@ void H264Video::releaseGrabAndFullScreen()
 
 void H264Video::sendKeyboardReport(const char* prefix, const unsigned char* report)
 {
-    LOG_INFO("%s,keyBuf=%s", prefix, km_report_text(report, KM_KEYBOARD_LEN).c_str());
+    // Below the default level: what the user types (passwords too) must not
+    // land in the log files by default.
+    LOG_DEBUG("%s,keyBuf=%s", prefix, km_report_text(report, KM_KEYBOARD_LEN).c_str());
     sendKmMessage(CMD_KM_KEYBOARD, KM_KEYBOARD_LEN, report);
 }
 
@@ -405,7 +407,7 @@ void H264Video::onSampleTimer()
 void H264Video::on_slot_show_video_seting()
 {
     // Modal; the rate chosen there takes effect at the sampling timer's next tick.
-    c_config_file config(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("config.xml")));
+    c_config_file config(kvm_paths::settings_file(QStringLiteral("config.xml")));
     c_ui_video_setting_dlg::showAndSave(this, &m_video->send_queue(), config);
     m_restartSampleTimer = 1;
 }

@@ -35,7 +35,7 @@ const int KEY_PRINT_SCREEN = 0x010000BA;
 void H264Video::setupKeyMenu()
 {
     m_keyFile = std::make_shared<c_key_file>(
-        QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("key.xml")));
+        kvm_paths::settings_file(QStringLiteral("key.xml")));
     m_keyFile->load(m_sysKeyMap);
 
     m_sysKeyConfig = std::make_shared<sysKeyConfig>();

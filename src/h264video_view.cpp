@@ -237,7 +237,7 @@ void H264Video::on_slot_optRes()
 
 QString H264Video::clientSizePath() const
 {
-    return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("clientSize.config"));
+    return kvm_paths::settings_file(QStringLiteral("clientSize.config"));
 }
 
 void H264Video::readClientSize()

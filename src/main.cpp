@@ -1,17 +1,24 @@
-// Process entry: decodes the launch string into g_para, prepares the
-// application and runs the main window; or, when the launch string names a
-// serial port, only starts the companion program.
+// Process entry: reads the command line, decodes the launch string into
+// g_para, prepares the application and runs the main window; or, when the
+// launch string names a serial port, only starts the companion program.
+#include <unistd.h>
+
 #include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QMessageBox>
-#include <QProcess>
 #include <QString>
-#include <QStringList>
 #include <QTextCodec>
+#include <cstdio>
+#include <cstring>
+#include <string>
 
+#include "app/command_line.h"
+#include "app/paths.h"
+#include "app/shutdown.h"
 #include "crash/crash_handler.h"
 #include "h264video.h"
+#include "log/CLogerManager.h"
 #include "log/log.h"
 #include "session_params.h"
 
@@ -19,18 +26,8 @@
 // Test build only: the logger echoes to the console, the modal box is closed
 // by a timer, and the prepared state is reported before the window exists.
 #include <QTimer>
-#include <cstdio>
-
-#include "log/CLogerManager.h"
 
 namespace {
-void probe_start_logger()
-{
-    CLogerManager* m = CLogerManager::instance();
-    m->set_logger_level(0, LOG_LEVEL_TRACE);
-    m->set_logger_path(0, (QCoreApplication::applicationDirPath() + "/log/").toLocal8Bit().constData());
-    m->start();
-}
 
 void probe_close_message_boxes()
 {
@@ -64,15 +61,16 @@ void probe_report(const QString& title)
 
 namespace {
 
-// Starts "<application directory>/comBySocket.exe" detached with the decoded
-// launch string; on failure logs and tells the user. The exit code is 0 either way.
+// Starts "<executable directory>/comBySocket.exe" detached with the decoded
+// launch string, byte for byte; on failure logs and tells the user. The exit
+// code is 0 either way.
 int run_companion(const char* text)
 {
-    const QString program = QCoreApplication::applicationDirPath() + "/comBySocket.exe";
-    const QStringList args{QString::fromLocal8Bit(text)};
-    if (!QProcess::startDetached(program, args)) {
-        LOG_ERROR("start comBySocket.exe failed.%s Param:%s", program.toLocal8Bit().constData(),
-                  args.join(QString()).toLocal8Bit().constData());
+    const QString program = kvm_paths::companion(QStringLiteral("comBySocket.exe"));
+    QString why;
+    if (!spawn_detached(QFile::encodeName(program), QByteArray(text), &why)) {
+        LOG_ERROR("start comBySocket.exe failed.%s Param:%s", QFile::encodeName(program).constData(), text);
+        LOG_ERROR("comBySocket.exe: %s", why.toLocal8Bit().constData());
 #ifdef KVM_STARTUP_PROBE
         probe_close_message_boxes();
 #endif
@@ -90,18 +88,69 @@ void set_text_codecs()
     QTextCodec::setCodecForLocale(QTextCodec::codecForLocale());
 }
 
+// The logger writes into log/ of the state directory; level -1 leaves it off.
+void start_logger(int level, bool echo)
+{
+    if (level < 0)
+        return;
+    CLogerManager* m = CLogerManager::instance();
+    m->set_logger_level(0, level);
+    m->set_logger_display(0, echo);
+    m->set_logger_path(0, QFile::encodeName(kvm_paths::log_dir()).constData());
+    m->start();
+}
+
 }  // namespace
 
 int main(int argc, char* argv[])
 {
-    QApplication* app = new QApplication(argc, argv);
+    // First, so that even an abort inside Qt's start-up leaves a record.
     install_crash_handler();
-#ifdef KVM_STARTUP_PROBE
-    probe_start_logger();
-#endif
 
+    const command_line cmd = parse_command_line(argc, argv);
+    switch (cmd.action) {
+    case command_line::HELP: {
+        const std::string text = usage_text(argv[0], kvm_paths::settings_dir(), kvm_paths::state_dir());
+        std::fwrite(text.data(), 1, text.size(), stdout);
+        return 0;
+    }
+    case command_line::VERSION: {
+        const std::string text = version_text(argv[0]);
+        std::fwrite(text.data(), 1, text.size(), stdout);
+        return 0;
+    }
+    case command_line::USAGE_ERROR: {
+        const std::string text = usage_text(argv[0], kvm_paths::settings_dir(), kvm_paths::state_dir());
+        std::fprintf(stderr, "%s: %s\n%s", argv[0], cmd.error.c_str(), text.c_str());
+        return 2;
+    }
+    case command_line::RUN:
+        break;
+    }
+
+    kvm_paths::create_dirs();
+    set_crash_record_path(QFile::encodeName(kvm_paths::crash_file()).constData());
+
+    // The launch string holds the session keys: copied out, then wiped from
+    // the argument so other local users cannot read it in the process list.
     char buf[LAUNCH_BUFFER_SIZE];
-    launch_prepare(argc > 1 ? argv[1] : nullptr, buf);
+    if (cmd.launchFromStdin) {
+        QByteArray line = read_launch_line(STDIN_FILENO, 64 * 1024);
+        launch_prepare(line.constData(), buf);
+        line.fill('\0');
+    } else {
+        launch_prepare(cmd.launchIndex > 0 ? argv[cmd.launchIndex] : nullptr, buf);
+        if (cmd.launchIndex > 0)
+            hide_argument(argv[cmd.launchIndex]);
+    }
+
+    // Qt sees only the program name: options are ours, the launch string is gone.
+    int qtArgc = 1;
+    char* qtArgv[] = {argv[0], nullptr};
+    QApplication* app = new QApplication(qtArgc, qtArgv);
+#ifdef KVM_STARTUP_PROBE
+    start_logger(cmd.logLevelGiven ? cmd.logLevel : LOG_LEVEL_TRACE, true);
+#endif
 
     if (launch_is_companion(buf)) {
         int rc = run_companion(buf);
@@ -109,12 +158,16 @@ int main(int argc, char* argv[])
         return rc;
     }
 
+#ifndef KVM_STARTUP_PROBE
+    start_logger(cmd.logLevel, false);
+#endif
     launch_parse(buf, g_para);
+    std::memset(buf, 0, sizeof buf);
     LOG_INFO("qt start,para.userID=%u", g_para.userID);
-    LOG_INFO("system key info path:%s/key.xml", QCoreApplication::applicationDirPath().toLocal8Bit().constData());
+    LOG_INFO("system key info path:%s/key.xml", QFile::encodeName(kvm_paths::settings_dir()).constData());
 
     set_text_codecs();
-    QDir::setCurrent(QCoreApplication::applicationDirPath());
+    QDir::setCurrent(kvm_paths::settings_dir());
 
     QFile* styleFile = new QFile(":/qss/H264Video");
     QString style;
@@ -128,15 +181,39 @@ int main(int argc, char* argv[])
 #ifdef KVM_STARTUP_PROBE
     probe_report(*title);
 #endif
-    H264Video* window = new H264Video(nullptr, Qt::WindowFlags());
+    // A signal or a window destroyed by another client ends the program the
+    // way closing the window does: settings saved, channels ended in order.
+    // A signal during the window's construction (the connect wait, an error
+    // box) ends that box's loop and the program right after construction.
+    H264Video* window = nullptr;
+    bool endRequested = false;
+    auto* requests = new shutdown_requests([&window, &endRequested] {
+        LOG_INFO("ending on request from outside");
+        endRequested = true;
+        if (window)
+            window->close();
+        else if (QWidget* box = QApplication::activeModalWidget())
+            box->close();  // quit() alone does not end a loop run before exec()
+        QCoreApplication::quit();
+    });
+    window = new H264Video(nullptr, Qt::WindowFlags());
     window->setWindowTitle(*title);
     window->setMouseTracking(true);
-    window->show();
-    int rc = app->exec();
+    int rc = 0;
+    if (endRequested) {
+        window->close();
+    } else {
+        window->show();
+        requests->watch_window(window->windowHandle());
+        rc = app->exec();
+    }
+    delete requests;
 
     delete title;
     delete window;
     delete styleFile;
     delete app;
+    LOG_INFO("qt end, exit code %d", rc);
+    CLogerManager::instance()->stop();
     return rc;
 }

@@ -8,6 +8,7 @@
 
 #include <climits>
 #include <cstring>
+#include <memory>
 #include <mutex>
 
 namespace {
@@ -167,7 +168,43 @@ bool install_once()
     return ok;
 }
 
+// One thread's alternate stack; switched off before the memory goes.
+struct thread_alt_stack
+{
+    static const size_t kSize = 64 * 1024;
+    std::unique_ptr<char[]> mem;
+    thread_alt_stack() : mem(new char[kSize])
+    {
+        stack_t ss;
+        std::memset(&ss, 0, sizeof ss);
+        ss.ss_sp = mem.get();
+        ss.ss_size = kSize;
+        ::sigaltstack(&ss, nullptr);
+    }
+    ~thread_alt_stack()
+    {
+        stack_t ss;
+        std::memset(&ss, 0, sizeof ss);
+        ss.ss_flags = SS_DISABLE;
+        ::sigaltstack(&ss, nullptr);
+    }
+};
+
 }  // namespace
+
+bool set_crash_record_path(const char* path)
+{
+    if (!path || std::strlen(path) >= sizeof g_recordPath)
+        return false;
+    std::strcpy(g_recordPath, path);
+    return true;
+}
+
+void crash_prepare_thread()
+{
+    static thread_local thread_alt_stack stack;
+    (void)stack;
+}
 
 bool install_crash_handler()
 {

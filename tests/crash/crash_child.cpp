@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "crash/crash_handler.h"
+#include "tools/socket/c_abs_thread.h"
 
 namespace {
 
@@ -17,6 +18,23 @@ void null_write()
 {
     *g_null = 1;
 }
+
+// Unbounded recursion: overflows the calling thread's stack.
+int recurse(int depth)
+{
+    volatile char frame[1024];
+    frame[0] = char(depth);
+    if (depth < 0)  // never: keeps the compiler from calling this endless
+        return 0;
+    return recurse(depth + 1) + frame[0];
+}
+
+// A worker thread of the viewer's kind whose stack overflows.
+class overflowing_worker : public c_abs_thread
+{
+protected:
+    void run() override { recurse(0); }
+};
 
 }  // namespace
 
@@ -33,7 +51,11 @@ int main(int argc, char** argv)
         null_write();
     else if (std::strcmp(how, "segv-thread") == 0)
         std::thread([] { null_write(); }).join();
-    else if (std::strcmp(how, "abort") == 0)
+    else if (std::strcmp(how, "overflow-worker") == 0) {
+        overflowing_worker w;
+        w.start();
+        w.wait();
+    } else if (std::strcmp(how, "abort") == 0)
         std::abort();
     else if (std::strcmp(how, "fpe") == 0)
         raise(SIGFPE);

@@ -130,6 +130,19 @@ TEST_F(Startup, CompanionModeStartsComBySocketWithTheDecodedString)
     EXPECT_EQ(rec.readAll(), QByteArray("1\nxyz portCOM:3,quoted{ip:1.2.3.4}\n"));
     // Start-up stopped there: no session, so no log directory and no settings files.
     EXPECT_FALSE(QFileInfo::exists(dir + "/log"));
+
+    // Bytes that are no UTF-8 reach the companion unchanged.
+    rec.close();
+    QFile::remove(dir + "/args.txt");
+    auto q = launch(viewer, "portCOM:4%FF%FE%C3");
+    ASSERT_TRUE(finish(*q));
+    EXPECT_EQ(q->exitCode(), 0);
+    deadline = QDeadlineTimer(kBoundMs);
+    while (!QFile::exists(dir + "/args.txt") && !deadline.hasExpired())
+        QThread::msleep(20);
+    QFile rec2(dir + "/args.txt");
+    ASSERT_TRUE(rec2.open(QFile::ReadOnly));
+    EXPECT_EQ(rec2.readAll(), QByteArray("1\nportCOM:4\xff\xfe\xc3\n"));
 }
 
 TEST_F(Startup, MissingCompanionLogsShowsTheBoxAndStillExitsZero)
@@ -199,9 +212,9 @@ TEST_F(Startup, NormalStartPreparesTheApplication)
     }
 }
 
-TEST_F(Startup, ViewerNeverStartsTheLogger)
+TEST_F(Startup, CompanionModeStartsNoLogger)
 {
-    // The viewer itself never starts the logger: nothing on the console, no ./log.
+    // The logger belongs to a session: companion mode writes nothing to the console, no ./log.
     const QString viewer = install(KVM_VIEWER_EXE, "H264Video");
     write_script(dir + "/comBySocket.exe", "#!/bin/sh\nexit 0\n");
     auto p = launch(viewer, "{portCOM:1}");

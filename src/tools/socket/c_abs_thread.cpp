@@ -1,5 +1,7 @@
 #include "tools/socket/c_abs_thread.h"
 
+#include "crash/crash_handler.h"
+
 // A QThread ends and is joined through Qt's own lock, which ThreadSanitizer
 // cannot see (Qt is not built with it), so everything a finished thread did
 // would look unordered with its owner freeing what the thread used. The
@@ -33,6 +35,9 @@ void joined(const c_abs_thread* thread)
 
 c_abs_thread::c_abs_thread() : QThread(nullptr)
 {
+    // Emitted on the new thread before run(): a stack overflow there (the
+    // video thread decodes) must still leave a crash record.
+    connect(this, &QThread::started, this, [] { crash_prepare_thread(); }, Qt::DirectConnection);
 #ifdef KVM_UNDER_TSAN
     // Emitted on the ending thread after run() has returned.
     connect(this, &QThread::finished, this, [this] { __tsan_release(this); }, Qt::DirectConnection);
