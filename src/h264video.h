@@ -39,6 +39,7 @@ class c_tcp_sock;
 class c_socket_pair;
 class c_socket_recv_km1;
 class c_video_pipeline;
+class c_stream_recorder;
 class c_mouse_translator;
 class c_key_translator;
 class c_ui_u_setting_dlg;
@@ -322,4 +323,24 @@ private:
     std::shared_ptr<c_key_file> m_keyFile;
     std::shared_ptr<sysKeyConfig> m_sysKeyConfig;  // no parent, hidden until opened
     QAction* m_keyMenuAction = nullptr;            // the tool bar's action for the key menu button
+
+    // ======== screenshot and recording (h264video_record.cpp) ========
+public:
+    // A short message for the user (the status line).
+    void showNotice(const QString& text);
+    // Key menu: the last decoded picture, at its own size, as PNG in the
+    // user's pictures directory.
+    void saveScreenshot();
+    // Ends a running recording (its file closed with its index) and says why.
+    void stopRecording(const QString& why);
+
+private:
+    // Construction: the recorder and the tool bar's Record toggle.
+    void setupRecording();
+    // Each video channel start: the new pipeline feeds the recorder.
+    void attachRecording();
+    void onRecordToggled(bool on);
+
+    // Fed by the pipeline on the video receive thread; the tap holds it too.
+    std::shared_ptr<c_stream_recorder> m_recorder;
 };

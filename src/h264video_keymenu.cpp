@@ -21,6 +21,7 @@ namespace {
 const char* const DATA_SET_KEY = "_setshortkey";
 const char* const DATA_PRINT_SCREEN = "_printscreen";
 const char* const DATA_TASK_MGR = "_taskMgr";
+const char* const DATA_SCREENSHOT = "_screenshot";
 
 // Stored sequences use this code for Print Screen (the translator maps it to usage 0x46).
 const int KEY_PRINT_SCREEN = 0x010000BA;
@@ -72,6 +73,10 @@ void H264Video::fillKeyMenu(QMenu* menu)
     setKey->setData(QString::fromLatin1(DATA_SET_KEY));
     setKey->setIconVisibleInMenu(true);
     menu->addAction(setKey);
+
+    QAction* screenshot = new QAction(tr("Save Screenshot"), this);
+    screenshot->setData(QString::fromLatin1(DATA_SCREENSHOT));
+    menu->addAction(screenshot);
 }
 
 QMenu* H264Video::keyMenu() const
@@ -89,6 +94,10 @@ void H264Video::onToolbarMenu(QAction* action)
     const QString s = action->data().toString();
     if (s == QLatin1String(DATA_SET_KEY)) {
         onKeySetting();
+        return;
+    }
+    if (s == QLatin1String(DATA_SCREENSHOT)) {
+        saveScreenshot();
         return;
     }
 

@@ -53,6 +53,7 @@ void H264Video::videoStart()
     m_videoThreads = std::make_shared<c_socket_pair>(m_videoSocket, &m_videoSendQueue, &m_videoSendWaker,
                                                      VIDEO_CHANNEL_KIND);
     setupDecoding();
+    attachRecording();
 
     m_videoSendQueue.push(build_msg_50(g_para.userID));
     LOG_INFO("video userID send");
