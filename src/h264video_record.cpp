@@ -5,8 +5,8 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
-#include <QPainter>
 #include <QPixmap>
+#include <QSaveFile>
 #include <QSignalBlocker>
 #include <QStandardPaths>
 #include <QStatusBar>
@@ -148,7 +148,10 @@ void H264Video::saveScreenshot()
         return;
     }
     const QString path = freshName(dir, QStringLiteral("screenshot"), QStringLiteral(".png")) + QStringLiteral(".png");
-    if (!picture.save(path, "PNG")) {
+    // Written beside and renamed when complete: whoever watches the
+    // directory never sees half a picture.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || !picture.save(&file, "PNG") || !file.commit()) {
         LOG_ERROR("screenshot: cannot write %s", path.toLocal8Bit().constData());
         showNotice(tr("Screenshot failed: cannot write %1").arg(path));
         return;

@@ -237,7 +237,7 @@ TEST_F(RecordE2E, ScreenshotAtPictureSizeAndRecordingThatDecodes)
     EXPECT_EQ(p.height, k_pic_h);
     EXPECT_NEAR(p.duration, 10.0, 1.0);
     EXPECT_NEAR(p.duration, expected, 1.0);
-    EXPECT_EQ(ffmpeg_errors(mkv), QString());
+    EXPECT_EQ(ffmpeg_errors(mkv).toStdString(), std::string());
 
     // A recording still running when the window closes is finished as well.
     x.click(rec.x(), rec.y());
@@ -256,5 +256,5 @@ TEST_F(RecordE2E, ScreenshotAtPictureSizeAndRecordingThatDecodes)
     const probe q = ffprobe(second);
     EXPECT_EQ(q.codec, QStringLiteral("h264"));
     EXPECT_GT(q.duration, 0.0);
-    EXPECT_EQ(ffmpeg_errors(second), QString());
+    EXPECT_EQ(ffmpeg_errors(second).toStdString(), std::string());
 }

@@ -196,3 +196,35 @@ TEST(StreamRecorder, NoKeyFrameLeavesNoFileAndAnUnwritableDirectoryFailsAtStart)
     EXPECT_FALSE(error.empty());
     EXPECT_FALSE(rec.recording());
 }
+
+// Pictures that arrive in bursts (a stall, then several within a
+// millisecond or two) keep distinct time stamps that readers assuming a
+// constant rate do not fold onto one tick: ffmpeg decodes the file to its
+// null output without a word.
+TEST(StreamRecorder, BurstsOfPicturesStayApartForReaders)
+{
+    TempDir dir;
+    const std::vector<access_unit> units = encode(320, 240, 60, 30);
+    c_stream_recorder rec;
+    std::string error;
+    ASSERT_TRUE(rec.start((dir.path() / "burst").string(), &error)) << error;
+    const int gaps[] = {1, 0, 2, 90, 1, 33, 3, 20, 0, 50};
+    auto t = c_stream_recorder::clock::now();
+    for (size_t i = 0; i < units.size(); ++i)
+        rec.push(units[i].data(), int(units[i].size()), t += ms(gaps[i % 10]));
+    rec.stop();
+    ASSERT_EQ(rec.files().size(), 1u);
+
+    const file_report r = read_back(rec.files()[0]);
+    EXPECT_EQ(r.frames, 60);
+    EXPECT_EQ(r.errors, 0);
+    const std::string command = "ffmpeg -nostdin -v error -i '" + rec.files()[0] + "' -f null - 2>&1";
+    FILE* p = popen(command.c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    std::string said;
+    char line[512];
+    while (fgets(line, sizeof line, p))
+        said += line;
+    EXPECT_EQ(pclose(p), 0);
+    EXPECT_EQ(said, "");
+}

@@ -16,6 +16,9 @@ extern "C" {
 
 namespace {
 
+// Time stamps of consecutive pictures differ by at least this much.
+const int k_min_gap_ms = 2;
+
 enum : uint8_t
 {
     NAL_IDR = 5,
@@ -109,6 +112,12 @@ struct c_stream_recorder::muxer
             return false;
         }
         st->time_base = AVRational{1, 1000};
+        // The pictures come at a variable rate, at least k_min_gap_ms apart.
+        // Declared as the default frame duration, that step is the clock
+        // of readers that assume a constant rate (ffmpeg's, for one);
+        // otherwise they would take the rate the SPS claims, put two
+        // pictures of a burst on one tick and reject the second.
+        st->avg_frame_rate = AVRational{1000 / k_min_gap_ms, 1};
         AVCodecParameters* par = st->codecpar;
         par->codec_type = AVMEDIA_TYPE_VIDEO;
         par->codec_id = AV_CODEC_ID_H264;
@@ -436,8 +445,8 @@ void c_stream_recorder::run()
         out.need_key = false;
 
         int64_t pts = std::chrono::duration_cast<std::chrono::milliseconds>(it.arrival - out.origin).count();
-        if (pts <= out.last_pts)
-            pts = out.last_pts + 1;  // two units within a millisecond, or a clock step
+        if (out.last_pts >= 0 && pts < out.last_pts + k_min_gap_ms)
+            pts = out.last_pts + k_min_gap_ms;  // a burst after a stall
         if (!out.write_pending(pts - out.pending_pts, &reason)) {
             out.broken = true;
             LOG_ERROR("recording: writing %s: %s", out.path.c_str(), reason.c_str());
