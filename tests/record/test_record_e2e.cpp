@@ -257,4 +257,35 @@ TEST_F(RecordE2E, ScreenshotAtPictureSizeAndRecordingThatDecodes)
     EXPECT_EQ(q.codec, QStringLiteral("h264"));
     EXPECT_GT(q.duration, 0.0);
     EXPECT_EQ(ffmpeg_errors(second).toStdString(), std::string());
+
+    // And one running when the video channel is lost (devsim drops it; the
+    // viewer goes on).
+    viewer_process again;
+    ASSERT_TRUE(again.start(viewer_exe, dev.launch, QString::fromStdString(x.name())));
+    ASSERT_TRUE(wait_until([&] { return !x.find_windows("Orvane V2.1", true).empty(); }, 20000, 100));
+    const QStringList before = QDir(videos).entryList({QStringLiteral("recording-*.mkv")}, QDir::Files);
+    QString third;
+    ASSERT_TRUE(wait_until(
+        [&] {
+            // The tool bar is where it was: same size, same place.
+            if (third.isEmpty() && QDir(videos).entryList({QStringLiteral("recording-*.mkv")}, QDir::Files) == before)
+                x.click(rec.x(), rec.y());
+            for (const QString& n : QDir(videos).entryList({QStringLiteral("recording-*.mkv")}, QDir::Files))
+                if (!before.contains(n) && QFileInfo(QDir(videos).filePath(n)).size() > 0)
+                    third = QDir(videos).filePath(n);
+            return !third.isEmpty();
+        },
+        20000, 500));
+    EXPECT_TRUE(dev.command(QStringLiteral("close video")).startsWith(QStringLiteral("ok")));
+    probe r;
+    EXPECT_TRUE(wait_until(
+        [&] {
+            r = ffprobe(third);
+            return r.duration > 0;
+        },
+        10000, 200))
+        << "the recording was not finished when the video channel was lost";
+    EXPECT_EQ(r.codec, QStringLiteral("h264"));
+    EXPECT_EQ(ffmpeg_errors(third).toStdString(), std::string());
+    EXPECT_EQ(again.proc.state(), QProcess::Running);
 }
