@@ -5,7 +5,6 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
-#include <QPixmap>
 #include <QSaveFile>
 #include <QSignalBlocker>
 #include <QStandardPaths>

@@ -228,7 +228,6 @@ bool c_stream_recorder::start(const std::string& base_path, std::string* error)
         std::lock_guard<std::mutex> g(m_lock);
         m_base = base_path;
         m_files.clear();
-        m_written_ms = 0;
         m_dropped = 0;
         m_queue.clear();
         m_queued_bytes = 0;
@@ -307,12 +306,6 @@ std::vector<std::string> c_stream_recorder::files() const
 {
     std::lock_guard<std::mutex> g(m_lock);
     return m_files;
-}
-
-int64_t c_stream_recorder::written_ms() const
-{
-    std::lock_guard<std::mutex> g(m_lock);
-    return m_written_ms;
 }
 
 uint64_t c_stream_recorder::dropped() const
@@ -437,7 +430,6 @@ void c_stream_recorder::run()
             {
                 std::lock_guard<std::mutex> g(m_lock);
                 m_files.push_back(out.path);
-                m_written_ms = 0;
             }
             LOG_INFO("recording: %s, %dx%d", out.path.c_str(), width, height);
             notify(notice::file_started, out.path);
@@ -456,23 +448,14 @@ void c_stream_recorder::run()
         if (out.last_pts >= 0)
             out.last_duration = pts - out.last_pts;
         out.last_pts = pts;
-        out.pending.assign(it.data.begin(), it.data.begin() + std::ptrdiff_t(it.length));
+        it.data.resize(it.length);  // without the padding
+        out.pending.swap(it.data);
         out.pending_pts = pts;
         out.pending_key = key;
         out.has_pending = true;
-        std::lock_guard<std::mutex> g(m_lock);
-        m_written_ms = pts;
     }
 
     std::string reason;
-    muxer& m = *m_mux;
-    const std::string path = m.path;
-    const bool had_header = m.header;
-    if (!m.close(true, &reason)) {
-        LOG_ERROR("recording: closing %s: %s", path.c_str(), reason.c_str());
-        notify(notice::failed, path + ": " + reason);
-    } else if (had_header) {
-        std::lock_guard<std::mutex> g(m_lock);
-        m_written_ms += m.last_duration;
-    }
+    if (!m_mux->close(true, &reason))
+        LOG_ERROR("recording: closing %s: %s", m_mux->path.c_str(), reason.c_str());
 }

@@ -76,8 +76,6 @@ public:
 
     // The files of this (or the last) recording, oldest first.
     std::vector<std::string> files() const;
-    // Span of the pictures written into the current (or last) file, in ms.
-    int64_t written_ms() const;
     // Units dropped: before the first key frame, after an overflow, or
     // because writing failed.
     uint64_t dropped() const;
@@ -119,7 +117,6 @@ private:
     bool m_gap = false;       // the next queued unit follows dropped ones
     std::string m_base;
     std::vector<std::string> m_files;
-    int64_t m_written_ms = 0;
     uint64_t m_dropped = 0;
     notice_fn m_notice;
 
