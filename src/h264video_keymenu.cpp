@@ -69,14 +69,14 @@ void H264Video::fillKeyMenu(QMenu* menu)
     taskMgr->setData(QString::fromLatin1(DATA_TASK_MGR));
     menu->addAction(taskMgr);
 
+    QAction* screenshot = new QAction(tr("Save Screenshot"), this);
+    screenshot->setData(QString::fromLatin1(DATA_SCREENSHOT));
+    menu->addAction(screenshot);
+
     QAction* setKey = new QAction(QIcon(QStringLiteral(":/image/setting_16px.png")), tr("Set Key(&S)..."), this);
     setKey->setData(QString::fromLatin1(DATA_SET_KEY));
     setKey->setIconVisibleInMenu(true);
     menu->addAction(setKey);
-
-    QAction* screenshot = new QAction(tr("Save Screenshot"), this);
-    screenshot->setData(QString::fromLatin1(DATA_SCREENSHOT));
-    menu->addAction(screenshot);
 }
 
 QMenu* H264Video::keyMenu() const

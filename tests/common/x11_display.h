@@ -201,17 +201,6 @@ public:
         XSync(m_dpy, False);
     }
 
-    // Presses and releases one key (an X key symbol such as XK_Return).
-    void key(unsigned long keysym) const
-    {
-        const KeyCode code = XKeysymToKeycode(m_dpy, KeySym(keysym));
-        XTestFakeKeyEvent(m_dpy, code, True, CurrentTime);
-        XSync(m_dpy, False);
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
-        XTestFakeKeyEvent(m_dpy, code, False, CurrentTime);
-        XSync(m_dpy, False);
-    }
-
     void move_pointer(int x, int y) const
     {
         XTestFakeMotionEvent(m_dpy, -1, x, y, CurrentTime);

@@ -48,9 +48,9 @@ const char* const KEY_FILE =
     "</common></root>\n";
 
 const QStringList FIXED_TEXTS{QStringLiteral("PrtScreen"), QStringLiteral("Ctrl+Alt+Del"),
-                              QStringLiteral("Set Key(&S)..."), QStringLiteral("Save Screenshot")};
+                              QStringLiteral("Save Screenshot"), QStringLiteral("Set Key(&S)...")};
 const QStringList FIXED_DATA{QStringLiteral("_printscreen"), QStringLiteral("_taskMgr"),
-                             QStringLiteral("_setshortkey"), QStringLiteral("_screenshot")};
+                             QStringLiteral("_screenshot"), QStringLiteral("_setshortkey")};
 
 bool ready(devsim_window& d)
 {
