@@ -1,11 +1,11 @@
 #ifndef KVM_TOOLS_RECORD_C_STREAM_RECORDER_H
 #define KVM_TOOLS_RECORD_C_STREAM_RECORDER_H
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <atomic>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -26,7 +26,9 @@
 //
 // A file starts at a key frame (an IDR picture with its SPS and PPS); what
 // comes before the first one is dropped. Time stamps are the arrival times in
-// milliseconds from the file's first picture. When the parameter sets change
+// milliseconds from the file's first picture (steady clock; the wall-clock
+// start is the file's creation time), at least 2 ms apart so that a burst
+// after a stall keeps its order for every reader. When the parameter sets change
 // (a new picture size), the current file is closed and the next one starts
 // with that key frame: base.mkv, base-2.mkv, base-3.mkv ...
 //
