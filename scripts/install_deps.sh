@@ -7,6 +7,7 @@ PKGS=(
   cmake g++ make pkg-config
   qt6-base-dev qt6-5compat-dev libgl-dev
   libavcodec-dev libavutil-dev libswscale-dev
+  libavformat-dev ffmpeg
   libtinyxml2-dev
   libgtest-dev libgmock-dev
   libx11-dev libxtst-dev libxext-dev libxcb1-dev

@@ -34,6 +34,7 @@ class QLabel;
 class c_km_channel;
 class c_video_channel;
 class c_video_pipeline;
+class c_stream_recorder;
 class c_mouse_translator;
 class c_key_translator;
 class c_ui_u_setting_dlg;
@@ -344,4 +345,24 @@ private:
     bool m_keyboardGrabbed = false;
     struct paste_job;
     std::shared_ptr<paste_job> m_paste;            // while text is being typed
+
+    // ======== screenshot and recording (h264video_record.cpp) ========
+public:
+    // A short message for the user (the status line).
+    void showNotice(const QString& text);
+    // Key menu: the last decoded picture, at its own size, as PNG in the
+    // user's pictures directory.
+    void saveScreenshot();
+    // Ends a running recording (its file closed with its index) and says why.
+    void stopRecording(const QString& why);
+
+private:
+    // Construction: the recorder and the tool bar's Record toggle.
+    void setupRecording();
+    // Each video channel connection: the new pipeline feeds the recorder.
+    void attachRecording(const std::shared_ptr<c_video_pipeline>& pipeline);
+    void onRecordToggled(bool on);
+
+    // Fed by the pipeline on the video receive thread; the tap holds it too.
+    std::shared_ptr<c_stream_recorder> m_recorder;
 };

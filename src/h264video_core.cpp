@@ -65,6 +65,7 @@ H264Video::H264Video(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(paren
     connect(ui.actionOptRes, &QAction::triggered, this, &H264Video::on_slot_optRes);
 
     setupKeyMenu();
+    setupRecording();
 
     m_ledHoldUntil = QDateTime::currentDateTime();
     setupLedSync();
@@ -78,6 +79,8 @@ H264Video::H264Video(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(paren
 
 H264Video::~H264Video()
 {
+    // 0. A recording is closed with its index while everything still stands.
+    stopRecording(QString());
     // 1. Timers that could still reach the channels.
     if (m_sampleTimer) {
         killTimer(m_sampleTimer);

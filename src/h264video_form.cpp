@@ -2,6 +2,8 @@
 
 #include <QCoreApplication>
 #include <QIcon>
+#include <QPainter>
+#include <QPixmap>
 
 namespace {
 
@@ -34,6 +36,22 @@ void Ui_H264VideoClass::setupUi(QMainWindow* H264VideoClass)
     actionSetKey = makeAction(H264VideoClass, "actionSetKey", ":/image/Resources/setting.png");
     actionSetKey->setVisible(false);  // the key setting dialog is reached through the key menu
     actionOptRes = makeAction(H264VideoClass, "actionOptRes", ":/image/Resources/optres.png");
+
+    actionRecord = new QAction(H264VideoClass);
+    actionRecord->setObjectName(QString::fromLatin1("actionRecord"));
+    actionRecord->setCheckable(true);
+    {
+        // A red dot, the common sign for recording.
+        QPixmap dot(32, 32);
+        dot.fill(Qt::transparent);
+        QPainter painter(&dot);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(220, 30, 30));
+        painter.drawEllipse(QRectF(6, 6, 20, 20));
+        painter.end();
+        actionRecord->setIcon(QIcon(dot));
+    }
 
     centralWidget = new QWidget(H264VideoClass);
     centralWidget->setObjectName(QString::fromLatin1("centralWidget"));
@@ -97,5 +115,7 @@ void Ui_H264VideoClass::retranslateUi(QMainWindow* H264VideoClass)
     actionSetKey->setToolTip(tr("Set Key"));
     actionOptRes->setText(tr("OptRes"));
     actionOptRes->setToolTip(tr("optimum resolution"));
+    actionRecord->setText(tr("Record"));
+    actionRecord->setToolTip(tr("Record the video stream"));
     toolBar->setWindowTitle(tr("toolBar"));
 }

@@ -34,6 +34,7 @@ public:
     QAction* actionMouseHide = nullptr;
     QAction* actionSetKey = nullptr;
     QAction* actionOptRes = nullptr;
+    QAction* actionRecord = nullptr;  // checkable; the window puts it after the key menu button
     QWidget* centralWidget = nullptr;
     QLabel* label = nullptr;
     QToolBar* toolBar = nullptr;

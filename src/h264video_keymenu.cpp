@@ -26,6 +26,7 @@ const char* const DATA_PASTE_TEXT = "_pasteText";
 const char* const DATA_KEYS_BY_POSITION = "_keysByPosition";
 const char* const DATA_KEYS_BY_CHARACTER = "_keysByCharacter";
 const char* const DATA_REMOTE_LAYOUT = "_remoteLayout";
+const char* const DATA_SCREENSHOT = "_screenshot";
 
 // Stored sequences use this code for Print Screen (the translator maps it to usage 0x46).
 const int KEY_PRINT_SCREEN = 0x010000BA;
@@ -95,6 +96,10 @@ void H264Video::fillKeyMenu(QMenu* menu)
     layout->setData(QString::fromLatin1(DATA_REMOTE_LAYOUT));
     menu->addAction(layout);
 
+    QAction* screenshot = new QAction(tr("Save Screenshot"), this);
+    screenshot->setData(QString::fromLatin1(DATA_SCREENSHOT));
+    menu->addAction(screenshot);
+
     QAction* setKey = new QAction(QIcon(QStringLiteral(":/image/setting_16px.png")), tr("Set Key(&S)..."), this);
     setKey->setData(QString::fromLatin1(DATA_SET_KEY));
     setKey->setIconVisibleInMenu(true);
@@ -142,6 +147,10 @@ void H264Video::onToolbarMenu(QAction* action)
             for (QAction* a : menu->actions())
                 if (a->data().toString() == QLatin1String(DATA_REMOTE_LAYOUT))
                     a->setText(tr("Remote Layout: %1...").arg(m_remoteLayout));
+        return;
+    }
+    if (s == QLatin1String(DATA_SCREENSHOT)) {
+        saveScreenshot();
         return;
     }
 

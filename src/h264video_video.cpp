@@ -29,6 +29,7 @@ bool H264Video::videoOpen()
     connect(this, &H264Video::signal_decode_one_frame, this, &H264Video::on_slot_decode_one_frame,
             Qt::ConnectionType(Qt::QueuedConnection | Qt::UniqueConnection));
     m_video->set_picture_handler([this] { emit signal_decode_one_frame(QImage()); });
+    m_video->set_pipeline_handler([this](const std::shared_ptr<c_video_pipeline>& p) { attachRecording(p); });
     m_video->set_led_handler([this](uint8_t bits) { applyLedState(bits); });
     m_video->set_state_handler([this](channel_state st, int attempt, const std::string& reason) {
         const QString r = QString::fromStdString(reason);
@@ -72,6 +73,8 @@ void H264Video::onChannelState(const QString& channel, channel_state state, int 
         if (wasDown && channel == QLatin1String("KM"))
             releaseHeldInput(false);
     } else if (state == channel_state::reconnecting) {
+        if (it == m_downChannels.end() && channel == QLatin1String("video"))
+            stopRecording(tr("Recording stopped: the video channel was lost."));
         if (it == m_downChannels.end()) {
             m_downChannels.push_back(DownChannel{channel, attempt, reason});
             if (channel == QLatin1String("KM"))

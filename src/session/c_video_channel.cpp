@@ -55,9 +55,12 @@ void c_video_channel::start()
     c_channel_keeper::hooks h;
     h.detach = [this] { detach(); };
     h.attach = [this](std::shared_ptr<c_tcp_sock> s) {
+        auto p = std::make_shared<c_video_pipeline>();
+        if (m_on_pipeline)
+            m_on_pipeline(p);
         {
             std::lock_guard<std::mutex> g(m_pipeline_lock);
-            m_pipeline = std::make_shared<c_video_pipeline>();
+            m_pipeline = p;
         }
         attach(std::move(s));
     };
@@ -65,6 +68,8 @@ void c_video_channel::start()
     m_keeper->set_state_handler(m_on_state);
     auto sock = m_first_sock ? m_first_sock : std::make_shared<c_tcp_sock>();
     m_first_sock.reset();
+    if (m_on_pipeline)
+        m_on_pipeline(pipeline());
     attach(sock);
     m_keeper->start();
 }

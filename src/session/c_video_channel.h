@@ -52,6 +52,12 @@ public:
     // Receive thread callbacks; set before start().
     void set_picture_handler(std::function<void()> fn) { m_on_picture = std::move(fn); }
     void set_led_handler(std::function<void(uint8_t)> fn) { m_on_led = std::move(fn); }
+    // Called with each new pipeline (at start, then on the reconnecting
+    // thread) before any picture reaches it.
+    void set_pipeline_handler(std::function<void(const std::shared_ptr<c_video_pipeline>&)> fn)
+    {
+        m_on_pipeline = std::move(fn);
+    }
     void set_state_handler(c_channel_keeper::state_fn fn) { m_on_state = std::move(fn); }
 
     // Starts both threads and reconnection, queues the user id message.
@@ -81,6 +87,7 @@ private:
     std::string m_error;
     std::function<void()> m_on_picture;
     std::function<void(uint8_t)> m_on_led;
+    std::function<void(const std::shared_ptr<c_video_pipeline>&)> m_on_pipeline;
     c_channel_keeper::state_fn m_on_state;
 
     std::shared_ptr<c_tcp_sock> m_first_sock;

@@ -53,11 +53,12 @@ const QStringList FIXED_TEXTS{QStringLiteral("PrtScreen"),
                               QStringLiteral("Keyboard: by key position"),
                               QStringLiteral("Keyboard: by character"),
                               QStringLiteral("Remote Layout: us..."),
+                              QStringLiteral("Save Screenshot"),
                               QStringLiteral("Set Key(&S)...")};
 const QStringList FIXED_DATA{QStringLiteral("_printscreen"),    QStringLiteral("_taskMgr"),
                              QStringLiteral("_pasteText"),      QStringLiteral("_keysByPosition"),
                              QStringLiteral("_keysByCharacter"), QStringLiteral("_remoteLayout"),
-                             QStringLiteral("_setshortkey")};
+                             QStringLiteral("_screenshot"),     QStringLiteral("_setshortkey")};
 
 bool ready(devsim_window& d)
 {

@@ -40,6 +40,8 @@ public:
     // Size of the last decoded picture, 0 before the first.
     int picture_width() const { return m_width; }
     int picture_height() const { return m_height; }
+    // The last decoded picture (null before the first); valid until the next decode().
+    const AVFrame* picture() const { return m_has_picture ? m_picture : nullptr; }
 
     // Converts the last decoded picture to BGRA rows of dst_stride bytes
     // starting at dst (at least picture_height() * dst_stride bytes). The

@@ -5,13 +5,17 @@
 #include <QSize>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <mutex>
 
 class c_video_decoder;
 class c_frame_assembler;
 class c_conversion_buffer;
 class c_latest_picture;
+struct AVFrame;
 
 // Everything between type-6 video messages and pictures for the GUI, made
 // anew at each video channel start: the fragment assembler, the H.264
@@ -44,6 +48,17 @@ public:
     // Any thread: size of the last picture decoded (0 x 0 before the first).
     QSize decoded_size() const;
 
+    // A copy of the last decoded picture at its own size (not the shown,
+    // scaled one), or a null image before the first. Any thread.
+    QImage snapshot() const;
+
+    // Called on the video receive thread with every complete access unit
+    // (Annex B, before decoding) and the time its last fragment arrived;
+    // the bytes are only valid during the call. Any thread may set or clear
+    // it; once set_unit_tap() returns, the previous tap is no longer called.
+    using unit_tap = std::function<void(const uint8_t* unit, int length, std::chrono::steady_clock::time_point arrival)>;
+    void set_unit_tap(unit_tap tap);
+
     // Counters for diagnostics and tests.
     uint64_t pictures_published() const { return m_published.load(); }
 
@@ -59,6 +74,11 @@ private:
     bool m_open = false;
     std::atomic<uint64_t> m_decoded_size{0}; // width << 32 | height
     std::atomic<uint64_t> m_published{0};
+
+    std::mutex m_tap_lock;
+    unit_tap m_tap;
+    mutable std::mutex m_last_frame_lock;
+    AVFrame* m_last_frame = nullptr;  // a reference to the decoder's last picture
 };
 
 #endif
