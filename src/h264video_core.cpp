@@ -132,7 +132,10 @@ void H264Video::failConnect(const char* text, const std::string& reason)
     // The text stays as users know it; where and why goes on a line below.
     if (!reason.empty())
         box.setInformativeText(QString::fromStdString(reason));
-    LOG_ERROR("%s %s", text, reason.c_str());
+    std::string what(text);
+    if (!what.empty() && what.back() == '.')
+        what.pop_back();
+    LOG_ERROR("%s: %s", what.c_str(), reason.c_str());
     box.exec();
     // Ends at once, without teardown: other threads may be running already.
     // The logger's queue is written out first, so the reason reaches the log.

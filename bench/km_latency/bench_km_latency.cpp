@@ -3,9 +3,11 @@
 // One message at a time, 0.5 to 1.5 ms after the previous one arrived (as
 // mouse samples or key strokes come), sendKmMessage is called on the GUI
 // thread (a relative mouse report without movement) and timed until the
-// device has deciphered it: 10,000 messages with the channels idle, then 10,000 while the
-// device reads a 64 MiB disk image through the viewer's media channel, which
-// also carries the KM messages out (its send thread flushes them first).
+// device has deciphered it: 10,000 messages with the channels idle, 10,000 while the
+// device reads a 64 MiB disk image through the viewer's media channel, and
+// 10,000 while the device has stopped reading the media channel altogether
+// (its send thread then waits for acknowledgements that never come). The KM
+// channel has a send thread of its own, so none of this should show.
 #include <QTemporaryDir>
 
 #include "common/bench_figures.h"
@@ -154,6 +156,17 @@ int main()
     bench::row(k_name, "during the read: messages that found the read running (image read " +
                            std::to_string(read.reads) + " times)",
                std::to_string(busy.during_read) + " of " + std::to_string(n));
+
+    // The device stops reading the media channel: the viewer's next media
+    // message stays unacknowledged and its send thread waits and resends.
+    dw.dev->media().set_read_stalled(true);
+    const int64_t stall_from = dw.dev->media().status().sectorsRead;
+    pump_for(2500);
+    const km_run stalled = send_messages(dw, arrivals, n, nullptr);
+    report("while the media channel is stalled", stalled, n);
+    bench::note("[%s] the device read %lld sectors during the stall (0: it really read nothing)", k_name,
+                (long long)(dw.dev->media().status().sectorsRead - stall_from));
+    dw.dev->media().set_read_stalled(false);
     read.proto->unmap();
     return 0;
 }

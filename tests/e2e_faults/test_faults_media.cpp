@@ -45,6 +45,8 @@ TEST_F(MediaFaults, ChannelLostInAFrameOrToAnImpossibleLength)
         // The cut body is sector 0's data: it must not reach the disk.
         fault(QStringLiteral("media"), QString::fromLatin1(c.kind));
         EXPECT_TRUE(wait_log(c.log)) << c.log;
+        // Back by itself, with the disk announced again.
+        EXPECT_TRUE(wait_log("media channel back: the mapped disk is announced again"));
         expect_alive_and_responsive(w);
         EXPECT_TRUE(wait_until([&] { return shows_picture(w); }, 5000, k_poll_ms)) << "the picture went";
         close_session(w);

@@ -192,14 +192,14 @@ TEST(InputCapture, KeysStillReachTheDeviceInOrderAfterTheMediaChannelIsLost)
     ASSERT_TRUE(show_ready(d, 640, 480, 1));
     QLabel* label = w.ui.label;
 
-    // The media send thread carries the KM messages while it lives...
+    // Keys go out on the KM channel's own send thread...
     size_t mark = d.km_count();
     QTest::keyClick(label, Qt::Key_X);
     ASSERT_TRUE(d.wait_km_count(mark, CMD_KM_KEYBOARD, 2));
 
     // ...and the device drops the media channel.
     ASSERT_TRUE(d.dev->command(QStringLiteral("close media")).startsWith(QStringLiteral("ok")));
-    ASSERT_TRUE(pump_until([&] { return log.contains("no media channel"); }, 5000));
+    ASSERT_TRUE(pump_until([&] { return log.contains("media channel lost"); }, 5000));
 
     // Every key typed afterwards still arrives, in order.
     mark = d.km_count();
@@ -218,7 +218,6 @@ TEST(InputCapture, KeysReachTheDeviceWhenTheMediaChannelNeverConnected)
     ASSERT_TRUE(d.started);
     H264Video& w = *d.window;
     ASSERT_TRUE(show_ready(d, 640, 480, 1));
-    EXPECT_TRUE(log.contains("no media channel"));
 
     const size_t mark = d.km_count();
     for (Qt::Key k : {Qt::Key_O, Qt::Key_K})

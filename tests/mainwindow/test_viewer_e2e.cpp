@@ -212,8 +212,9 @@ TEST_F(ViewerE2E, TitlePictureAndNoSignal)
         lastY = hit.pos.y();
     }
 
-    // devsim stops sending: about a second later the no-signal picture.
-    ASSERT_TRUE(dev.command(QStringLiteral("close video")).startsWith(QStringLiteral("ok")));
+    // devsim stops sending but keeps the connection (a closed one would be
+    // connected again): about a second later the no-signal picture.
+    ASSERT_TRUE(dev.command(QStringLiteral("fault video mute")).startsWith(QStringLiteral("ok")));
     const auto closedAt = clock_type::now();
     bool noSignal = false;
     while (!noSignal && elapsed_ms(closedAt) < 6000) {
