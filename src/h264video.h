@@ -31,6 +31,7 @@
 #include "tools/socket/c_channel_keeper.h"
 
 class QLabel;
+class QTimer;
 class c_km_channel;
 class c_video_channel;
 class c_video_pipeline;
@@ -156,6 +157,33 @@ private:
     // ---- channel state (GUI thread) ----
     void onChannelState(const QString& channel, channel_state state, int attempt, const QString& reason);
     void updateConnectionOverlay();
+
+    // ---- statistics overlay and notice line (h264video_stats.cpp) ----
+    void setupStats();
+    void setStatsShown(bool on);
+    void refreshStats();
+    // A picture from the stream was drawn (counts, and its latency).
+    void noteShownPicture();
+    // Once a second: notices about the media channel.
+    void checkNotices();
+    struct StatsSample
+    {
+        qint64 at = 0;
+        uint64_t bytes = 0;
+        uint64_t received = 0;
+        uint64_t shown = 0;
+        uint64_t sectors = 0;
+    };
+    QLabel* m_statsLabel = nullptr;
+    QLabel* m_noticeLabel = nullptr;
+    QTimer* m_statsTimer = nullptr;
+    QTimer* m_noticeTimer = nullptr;
+    QElapsedTimer m_statsClock;
+    StatsSample m_statsLast;
+    uint64_t m_picturesShown = 0;
+    std::vector<std::pair<qint64, double> > m_showLatencies;  // (when, ms)
+    bool m_mediaStallNoticed = false;
+    uint64_t m_writeFailuresNoticed = 0;
 
     // ---- view ----
     void layoutLabel();

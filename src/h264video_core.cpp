@@ -65,6 +65,7 @@ H264Video::H264Video(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(paren
     connect(ui.actionOptRes, &QAction::triggered, this, &H264Video::on_slot_optRes);
 
     setupKeyMenu();
+    setupStats();
     setupRecording();
 
     m_ledHoldUntil = QDateTime::currentDateTime();
@@ -155,6 +156,7 @@ void H264Video::timerEvent(QTimerEvent* event)
             m_noSignalShown = true;
             on_slot_decode_one_frame(m_noSignalImage);
         }
+        checkNotices();
     } else if (id == m_sampleTimer) {
         onSampleTimer();
     }

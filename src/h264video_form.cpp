@@ -53,6 +53,23 @@ void Ui_H264VideoClass::setupUi(QMainWindow* H264VideoClass)
         actionRecord->setIcon(QIcon(dot));
     }
 
+    actionStats = new QAction(H264VideoClass);
+    actionStats->setObjectName(QString::fromLatin1("actionStats"));
+    actionStats->setCheckable(true);
+    {
+        // Three bars of a chart.
+        QPixmap bars(32, 32);
+        bars.fill(Qt::transparent);
+        QPainter painter(&bars);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(60, 60, 60));
+        painter.drawRect(QRect(6, 18, 5, 9));
+        painter.drawRect(QRect(14, 10, 5, 17));
+        painter.drawRect(QRect(22, 4, 5, 23));
+        painter.end();
+        actionStats->setIcon(QIcon(bars));
+    }
+
     centralWidget = new QWidget(H264VideoClass);
     centralWidget->setObjectName(QString::fromLatin1("centralWidget"));
 
@@ -115,6 +132,8 @@ void Ui_H264VideoClass::retranslateUi(QMainWindow* H264VideoClass)
     actionSetKey->setToolTip(tr("Set Key"));
     actionOptRes->setText(tr("OptRes"));
     actionOptRes->setToolTip(tr("optimum resolution"));
+    actionStats->setText(tr("Statistics"));
+    actionStats->setToolTip(tr("Statistics (Ctrl+Alt+Shift+S)"));
     actionRecord->setText(tr("Record"));
     actionRecord->setToolTip(tr("Record the video stream"));
     toolBar->setWindowTitle(tr("toolBar"));

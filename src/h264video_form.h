@@ -35,6 +35,7 @@ public:
     QAction* actionSetKey = nullptr;
     QAction* actionOptRes = nullptr;
     QAction* actionRecord = nullptr;  // checkable; the window puts it after the key menu button
+    QAction* actionStats = nullptr;   // checkable: the statistics overlay
     QWidget* centralWidget = nullptr;
     QLabel* label = nullptr;
     QToolBar* toolBar = nullptr;

@@ -274,6 +274,12 @@ bool H264Video::handleLocalChord(QEvent* event)
             onPasteText();
         return true;
     }
+    if (ke->key() == Qt::Key_S) {
+        m_chordScanCode = ke->nativeScanCode();
+        if (!ke->isAutoRepeat())
+            setStatsShown(!ui.actionStats->isChecked());
+        return true;
+    }
     return false;
 }
 

@@ -41,11 +41,6 @@ QString freshName(const QString& dir, const QString& prefix, const QString& exte
 
 }  // namespace
 
-void H264Video::showNotice(const QString& text)
-{
-    statusBar()->showMessage(text);
-}
-
 void H264Video::setupRecording()
 {
     m_recorder = std::make_shared<c_stream_recorder>();

@@ -66,8 +66,10 @@ void H264Video::onChannelState(const QString& channel, channel_state state, int 
                            [&](const DownChannel& d) { return d.name == channel; });
     if (state == channel_state::connected) {
         const bool wasDown = it != m_downChannels.end();
-        if (wasDown)
+        if (wasDown) {
             m_downChannels.erase(it);
+            showNotice(tr("%1 channel connected again").arg(channel));
+        }
         // Nothing stays held on the remote computer: the channel has sent the
         // all-released reports; the window forgets what it thought was held.
         if (wasDown && channel == QLatin1String("KM"))
@@ -77,6 +79,7 @@ void H264Video::onChannelState(const QString& channel, channel_state state, int 
             stopRecording(tr("Recording stopped: the video channel was lost."));
         if (it == m_downChannels.end()) {
             m_downChannels.push_back(DownChannel{channel, attempt, reason});
+            showNotice(tr("%1 channel lost (%2): reconnecting\u2026").arg(channel, reason));
             if (channel == QLatin1String("KM"))
                 releaseHeldInput(false);  // dropped while down; only the translators' state matters
         } else {

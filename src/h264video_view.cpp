@@ -128,6 +128,7 @@ void H264Video::on_slot_decode_one_frame(QImage image)
         }
         image = pipeline->take_picture();
         if (!image.isNull()) {
+            noteShownPicture();
             m_lastPictureMs = std::max<qint64>(1, m_pictureClock.elapsed());
             m_noSignalShown = false;
         }

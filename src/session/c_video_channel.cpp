@@ -2,6 +2,8 @@
 
 #include <QObject>
 #include <QThread>
+#include <algorithm>
+#include <chrono>
 
 #include "log/log.h"
 #include "tools/decoder/c_video_pipeline.h"
@@ -118,6 +120,35 @@ std::shared_ptr<c_video_pipeline> c_video_channel::pipeline() const
     return m_pipeline;
 }
 
+int64_t c_video_channel::us_since_last_picture_byte() const
+{
+    const int64_t at = m_last_picture_ns.load();
+    if (at < 0)
+        return -1;
+    const int64_t now =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    return (now - at) / 1000;
+}
+
+int64_t c_video_channel::decode_median_us() const
+{
+    const int64_t since =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count() -
+        1000;
+    std::vector<int64_t> v;
+    {
+        std::lock_guard<std::mutex> g(m_stats_lock);
+        for (auto it = m_decode_us.rbegin(); it != m_decode_us.rend() && it->first >= since; ++it)
+            v.push_back(it->second);
+    }
+    if (v.empty())
+        return -1;
+    std::nth_element(v.begin(), v.begin() + long(v.size() / 2), v.end());
+    return v[v.size() / 2];
+}
+
 channel_state c_video_channel::state() const
 {
     return m_keeper ? m_keeper->state() : channel_state::lost;
@@ -161,10 +192,27 @@ unsigned char c_video_channel::handle(const unsigned char* body, unsigned int le
         // Decoding runs here, on the receive thread, so the next frame is not
         // read before this picture is in the hand-over.
         const std::shared_ptr<c_video_pipeline> p = pipeline();
-        if (body[1] == 1)
+        const bool last = body[1] == 1;
+        if (last)
             m_pictures.fetch_add(1);
-        if (p && p->on_video_data(body, int(len)) && m_on_picture)
-            m_on_picture();
+        const auto t0 = std::chrono::steady_clock::now();
+        const bool ready = p && p->on_video_data(body, int(len));
+        if (last) {
+            const auto t1 = std::chrono::steady_clock::now();
+            const int64_t us = std::chrono::duration_cast<std::chrono::microseconds>(t1 - t0).count();
+            const int64_t ms =
+                std::chrono::duration_cast<std::chrono::milliseconds>(t1.time_since_epoch()).count();
+            std::lock_guard<std::mutex> g(m_stats_lock);
+            m_decode_us.emplace_back(ms, us);
+            if (m_decode_us.size() > 1024)
+                m_decode_us.erase(m_decode_us.begin(), m_decode_us.begin() + 512);
+        }
+        if (ready) {
+            m_last_picture_ns.store(
+                std::chrono::duration_cast<std::chrono::nanoseconds>(t0.time_since_epoch()).count());
+            if (m_on_picture)
+                m_on_picture();
+        }
         return STATUS_HANDLED;
     }
 

@@ -10,6 +10,8 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "tools/socket/CQUEUE_MESSAGE.h"
 #include "tools/socket/c_abs_net_handler.h"
@@ -74,6 +76,12 @@ public:
     // Totals since start, for the statistics.
     uint64_t bytes_received() const { return m_bytes.load(); }
     uint64_t pictures_received() const { return m_pictures.load(); }
+    // Microseconds since the last byte of the newest picture handed over
+    // arrived (-1 before the first): read when that picture is shown.
+    int64_t us_since_last_picture_byte() const;
+    // Median time spent decoding a picture's last message over the last
+    // second, in microseconds (-1: none).
+    int64_t decode_median_us() const;
 
     unsigned char on_net_msg(const void* sender, const unsigned char* body, unsigned int plain_len_field,
                              unsigned int body_len) override;
@@ -101,4 +109,7 @@ private:
 
     std::atomic<uint64_t> m_bytes{0};
     std::atomic<uint64_t> m_pictures{0};
+    std::atomic<int64_t> m_last_picture_ns{-1};
+    mutable std::mutex m_stats_lock;
+    std::vector<std::pair<int64_t, int64_t> > m_decode_us;  // (when ms, us)
 };

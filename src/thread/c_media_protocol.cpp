@@ -3,6 +3,7 @@
 #include <QElapsedTimer>
 #include <QThread>
 #include <cerrno>
+#include <cstring>
 #include <chrono>
 #include <utility>
 
@@ -282,6 +283,7 @@ bool c_media_protocol::map(const std::string& path, bool read_only, std::string*
     {
         std::lock_guard<std::mutex> guard(m_state_lock);
         m_map_flags = flags;
+        m_mapped_path = path;
     }
     m_read_only.store(read_only);
     m_queue.push(build_msg_7(0x01, flags, disk->sector_count()));
@@ -335,6 +337,37 @@ void c_media_protocol::unmap()
     m_queue.push(build_msg_7(0x01, 0, disk ? disk->sector_count() : 0));
     if (disk)
         disk->close();
+}
+
+std::string c_media_protocol::mapped_path() const
+{
+    std::lock_guard<std::mutex> guard(m_state_lock);
+    return m_mapped ? m_mapped_path : std::string();
+}
+
+// The local disk counts what moved and what failed; a mapping's figures are its disk's.
+uint64_t c_media_protocol::sectors_read() const
+{
+    const auto d = disk();
+    return d ? d->bytes_read() / SECTOR : 0;
+}
+
+uint64_t c_media_protocol::sectors_written() const
+{
+    const auto d = disk();
+    return d ? d->bytes_written() / SECTOR : 0;
+}
+
+uint64_t c_media_protocol::write_failures() const
+{
+    const auto d = disk();
+    return d ? d->write_failures() : 0;
+}
+
+std::string c_media_protocol::first_write_error() const
+{
+    const auto d = disk();
+    return d ? d->first_write_error() : std::string();
 }
 
 bool c_media_protocol::is_mapped() const
@@ -492,10 +525,7 @@ unsigned char c_media_protocol::on_status_answer(const unsigned char* body)
             // sector they name.
             std::lock_guard<std::mutex> guard(m_state_lock);
             if (m_read_thread && wish_fits_disk(start, count) && !batch_outstanding())
-            {
                 m_read_thread->enqueue_read(start, count);
-                m_sectors_read.fetch_add(count);
-            }
         }
         note_read_wish(count);
     }
@@ -592,20 +622,11 @@ unsigned char c_media_protocol::on_write_data(const unsigned char* body)
     {
         uint32_t written = 0;
         if (!disk->write(body + 8, SECTOR, &written))
-        {
-            m_write_failures.fetch_add(1);
             LOG_ERROR("pak10 ack,writeDisk_writeDisk err, error code is %d", errno);
-        }
         else if (written != SECTOR)
-        {
-            m_write_failures.fetch_add(1);
             LOG_ERROR("pak10 ack,writeDisk_writeDisk err,re_len!=512");
-        }
         else
-        {
-            m_sectors_written.fetch_add(1);
             LOG_INFO("xxx1207 pak10 ack,writeDisk_OK");
-        }
     }
 
     std::lock_guard<std::mutex> guard(m_state_lock);

@@ -90,10 +90,12 @@ public:
     int reconnect_attempts() const;
     static constexpr int64_t STALL_MS = 10000;
     // Totals since start, for the statistics.
-    uint64_t sectors_read() const { return m_sectors_read.load(); }
-    uint64_t sectors_written() const { return m_sectors_written.load(); }
-    uint64_t write_failures() const { return m_write_failures.load(); }
+    uint64_t sectors_read() const;
+    uint64_t sectors_written() const;
+    uint64_t write_failures() const;
     bool read_only() const { return m_read_only.load(); }
+    std::string mapped_path() const;
+    std::string first_write_error() const;
     c_socket_send_u* send_thread() const;
     c_socket_recv_u* recv_thread() const;
     // Final unmap message, channel stop, queue emptied, read thread ended,
@@ -164,11 +166,9 @@ private:
     std::mutex m_pair_lock;  // m_pair and m_sock between the owner and the keeper
     std::unique_ptr<c_channel_keeper> m_keeper;
     std::atomic<int64_t> m_last_progress{0};
-    std::atomic<uint64_t> m_sectors_read{0};
-    std::atomic<uint64_t> m_sectors_written{0};
-    std::atomic<uint64_t> m_write_failures{0};
     std::atomic<bool> m_read_only{false};
     uint8_t m_map_flags = 0;
+    std::string m_mapped_path;  // m_state_lock
 
     // Mapping state, shared by the GUI thread and the receive thread. Held
     // while the handler queues messages, so that nothing the device asked for

@@ -1,0 +1,177 @@
+// What the user can see of the session: the statistics overlay (top left,
+// Ctrl+Alt+Shift+S or the tool bar's Statistics) and the notice line (bottom
+// left) that says what went wrong without a box that would block input.
+#include <QAction>
+#include <QLabel>
+#include <QTimer>
+#include <algorithm>
+
+#include "h264video.h"
+#include "session/c_km_channel.h"
+#include "session/c_video_channel.h"
+#include "thread/c_media_protocol.h"
+#include "tools/decoder/c_video_pipeline.h"
+#include "ui/c_ui_u_setting_dlg.h"
+
+namespace {
+
+const int STATS_PERIOD_MS = 500;
+const int NOTICE_SHOWN_MS = 10000;
+
+QLabel* overlayLabel(QWidget* parent, const char* name)
+{
+    auto* l = new QLabel(parent);
+    l->setObjectName(QString::fromLatin1(name));
+    l->setAttribute(Qt::WA_TransparentForMouseEvents);
+    l->setTextFormat(Qt::PlainText);
+    // Light text on a dark veil reads on any picture.
+    l->setStyleSheet(QStringLiteral("QLabel { background-color: rgba(0, 0, 0, 170); color: #f0f0f0; padding: 6px; "
+                                    "font-family: monospace; font-size: 9pt; border-radius: 4px; }"));
+    l->hide();
+    return l;
+}
+
+double median(std::vector<double> v)
+{
+    if (v.empty())
+        return -1;
+    std::nth_element(v.begin(), v.begin() + long(v.size() / 2), v.end());
+    return v[v.size() / 2];
+}
+
+}  // namespace
+
+void H264Video::setupStats()
+{
+    m_statsLabel = overlayLabel(ui.label, "statsOverlay");
+    m_noticeLabel = overlayLabel(ui.label, "noticeLine");
+    m_statsTimer = new QTimer(this);
+    m_statsTimer->setInterval(STATS_PERIOD_MS);
+    connect(m_statsTimer, &QTimer::timeout, this, &H264Video::refreshStats);
+    m_noticeTimer = new QTimer(this);
+    m_noticeTimer->setSingleShot(true);
+    connect(m_noticeTimer, &QTimer::timeout, m_noticeLabel, &QLabel::hide);
+    ui.toolBar->addAction(ui.actionStats);
+    connect(ui.actionStats, &QAction::toggled, this, &H264Video::setStatsShown);
+}
+
+void H264Video::setStatsShown(bool on)
+{
+    if (ui.actionStats->isChecked() != on) {
+        ui.actionStats->setChecked(on);  // comes back here through toggled
+        return;
+    }
+    if (!on) {
+        m_statsTimer->stop();
+        m_statsLabel->hide();
+        return;
+    }
+    m_statsClock.start();
+    m_statsLast = StatsSample{};
+    m_statsLast.bytes = m_video ? m_video->bytes_received() : 0;
+    m_statsLast.received = m_video ? m_video->pictures_received() : 0;
+    m_statsLast.shown = m_picturesShown;
+    refreshStats();
+    m_statsLabel->show();
+    m_statsLabel->raise();
+    m_statsTimer->start();
+}
+
+void H264Video::noteShownPicture()
+{
+    ++m_picturesShown;
+    if (m_video && m_statsTimer && m_statsTimer->isActive()) {
+        const int64_t us = m_video->us_since_last_picture_byte();
+        if (us >= 0)
+            m_showLatencies.push_back({m_statsClock.elapsed(), double(us) / 1000.0});
+    }
+}
+
+void H264Video::refreshStats()
+{
+    const qint64 now = m_statsClock.elapsed();
+    const double secs = std::max<qint64>(1, now - m_statsLast.at) / 1000.0;
+    StatsSample cur;
+    cur.at = now;
+    const std::shared_ptr<c_video_pipeline> pipeline = currentPipeline();
+    cur.bytes = m_video ? m_video->bytes_received() : 0;
+    cur.received = m_video ? m_video->pictures_received() : 0;
+    cur.shown = m_picturesShown;
+
+    const QSize size = decodedSize();
+    QStringList lines;
+    lines << tr("Remote picture  %1\u00d7%2").arg(size.width()).arg(size.height());
+    lines << tr("Pictures/s      received %1, shown %2")
+                 .arg((cur.received - m_statsLast.received) / secs, 0, 'f', 1)
+                 .arg((cur.shown - m_statsLast.shown) / secs, 0, 'f', 1);
+    lines << tr("Video           %1 Mbit/s").arg(double(cur.bytes - m_statsLast.bytes) * 8 / secs / 1e6, 0, 'f', 2);
+
+    // Medians of the last second.
+    const double decodeMs = m_video ? double(m_video->decode_median_us()) / 1000.0 : -1;
+    std::vector<double> lat;
+    m_showLatencies.erase(std::remove_if(m_showLatencies.begin(), m_showLatencies.end(),
+                                         [&](const std::pair<qint64, double>& s) { return s.first < now - 1000; }),
+                          m_showLatencies.end());
+    for (const auto& s : m_showLatencies)
+        lat.push_back(s.second);
+    const double showMs = median(lat);
+    auto ms = [](double v) { return v < 0 ? QStringLiteral("\u2013") : QString::number(v, 'f', 1) + QStringLiteral(" ms"); };
+    lines << tr("Decode (median) %1, last byte \u2192 shown %2").arg(ms(decodeMs), ms(showMs));
+    const int64_t rtt = m_km ? m_km->answer_rtt_median_us() : -1;
+    lines << tr("KM answer       %1").arg(ms(rtt < 0 ? -1 : double(rtt) / 1000.0));
+
+    c_media_protocol* media = m_mediaDialog ? &m_mediaDialog->protocol() : nullptr;
+    lines << tr("Channels        KM %1, video %2, media %3")
+                 .arg(QString::fromLatin1(channel_state_name(m_km ? m_km->state() : channel_state::lost)),
+                      QString::fromLatin1(channel_state_name(m_video ? m_video->state() : channel_state::lost)),
+                      QString::fromLatin1(channel_state_name(media ? media->state() : channel_state::lost)));
+    if (media && media->is_mapped()) {
+        const uint64_t sectors = media->sectors_read() + media->sectors_written();
+        cur.sectors = sectors;
+        lines << tr("Media           %1%2").arg(QString::fromStdString(media->mapped_path()),
+                                                 media->read_only() ? tr(" (read-only)") : QString());
+        lines << tr("                %1 MB/s, %2 sectors read, %3 written, %4 local write failures")
+                     .arg(double(sectors - std::min(sectors, m_statsLast.sectors)) * 512 / secs / 1e6, 0, 'f', 2)
+                     .arg(media->sectors_read())
+                     .arg(media->sectors_written())
+                     .arg(media->write_failures());
+    } else {
+        lines << tr("Media           not mapped");
+    }
+    m_statsLast = cur;
+    m_statsLabel->setText(lines.join(QLatin1Char('\n')));
+    m_statsLabel->adjustSize();
+    m_statsLabel->move(8, 8);
+}
+
+void H264Video::showNotice(const QString& text)
+{
+    if (!m_noticeLabel)
+        return;
+    m_noticeLabel->setText(text);
+    m_noticeLabel->setMaximumWidth(std::max(200, ui.label->width() - 16));
+    m_noticeLabel->setWordWrap(true);
+    m_noticeLabel->adjustSize();
+    m_noticeLabel->move(8, std::max(8, ui.label->height() - m_noticeLabel->height() - 8));
+    m_noticeLabel->show();
+    m_noticeLabel->raise();
+    m_noticeTimer->start(NOTICE_SHOWN_MS);
+}
+
+void H264Video::checkNotices()
+{
+    // Said once per change, so a lasting problem does not keep the line busy.
+    c_media_protocol* media = m_mediaDialog ? &m_mediaDialog->protocol() : nullptr;
+    const bool stalled = media && media->state() == channel_state::stalled;
+    if (stalled && !m_mediaStallNoticed)
+        showNotice(tr("Virtual media: the device has not read or acknowledged anything for 10 s (stalled)."));
+    m_mediaStallNoticed = stalled;
+    const uint64_t failures = media ? media->write_failures() : 0;
+    if (failures > m_writeFailuresNoticed)
+        showNotice(tr("Virtual media: %1 local write failure(s)%2")
+                       .arg(failures)
+                       .arg(media->first_write_error().empty()
+                                ? QString()
+                                : tr(", first: %1").arg(QString::fromStdString(media->first_write_error()))));
+    m_writeFailuresNoticed = failures;
+}
