@@ -39,6 +39,7 @@ class c_tcp_sock;
 class c_socket_pair;
 class c_socket_recv_km1;
 class c_video_pipeline;
+class c_picture_view;
 class c_mouse_translator;
 class c_key_translator;
 class c_ui_u_setting_dlg;
@@ -157,7 +158,17 @@ private:
     void readClientSize();
     QString clientSizePath() const;
     void showOptResToolTip();
-    void renderPicture(const QImage& picture);
+    // Shows picture, converted for a remote picture of source pixels (its
+    // own size when empty: the no-signal picture).
+    void renderPicture(const QImage& picture, QSize source = QSize());
+    // The widget inside the label that paints the picture (made on first use).
+    c_picture_view* pictureView();
+    // Origin, size and scale of the picture as the mouse mapping uses them,
+    // from where the picture view has it (scrolling and resizing move it).
+    void updateViewMapping();
+    void on_actual_size(bool on);
+    // The picture last shown, converted again after a resize or mode change.
+    void convertShownAgain();
 
 public:
     // The generated form: the video label `label`, the tool bar and its actions.
@@ -212,9 +223,7 @@ private:
     bool m_noSignalShown = false;  // logged once per outage
     QImage m_noSignalImage;
     QColor m_backgroundColor;
-    // Two canvases the renders take turns on: the label's pixmap shares the
-    // one shown last, the other is drawn into without a new allocation.
-    QImage m_canvas[2];
+    c_picture_view* m_pictureView = nullptr;  // child of the label
     uint8_t m_isFullScreen = 0;
     uint8_t m_alignOnNextFrame = 1;
     int32_t m_cursorShown = 1;

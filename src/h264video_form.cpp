@@ -2,6 +2,8 @@
 
 #include <QCoreApplication>
 #include <QIcon>
+#include <QPainter>
+#include <QPixmap>
 
 namespace {
 
@@ -13,6 +15,26 @@ QAction* makeAction(QMainWindow* owner, const char* objectName, const char* icon
     icon.addFile(QString::fromLatin1(iconPath), QSize(), QIcon::Normal, QIcon::Off);
     a->setIcon(icon);
     return a;
+}
+
+// "1:1" drawn at the tool bar's icon sizes (the other icons are resources).
+QIcon actualSizeIcon()
+{
+    QIcon icon;
+    for (int size : {16, 24, 32}) {
+        QPixmap pm(size, size);
+        pm.fill(Qt::transparent);
+        QPainter p(&pm);
+        QFont f = p.font();
+        f.setPixelSize(size * 9 / 16);
+        f.setBold(true);
+        p.setFont(f);
+        p.setPen(QColor(40, 40, 40));
+        p.drawText(pm.rect(), Qt::AlignCenter, QStringLiteral("1:1"));
+        p.end();
+        icon.addPixmap(pm);
+    }
+    return icon;
 }
 
 }  // namespace
@@ -34,6 +56,10 @@ void Ui_H264VideoClass::setupUi(QMainWindow* H264VideoClass)
     actionSetKey = makeAction(H264VideoClass, "actionSetKey", ":/image/Resources/setting.png");
     actionSetKey->setVisible(false);  // the key setting dialog is reached through the key menu
     actionOptRes = makeAction(H264VideoClass, "actionOptRes", ":/image/Resources/optres.png");
+    actionActualSize = new QAction(H264VideoClass);
+    actionActualSize->setObjectName(QString::fromLatin1("actionActualSize"));
+    actionActualSize->setCheckable(true);
+    actionActualSize->setIcon(actualSizeIcon());
 
     centralWidget = new QWidget(H264VideoClass);
     centralWidget->setObjectName(QString::fromLatin1("centralWidget"));
@@ -71,6 +97,7 @@ void Ui_H264VideoClass::setupUi(QMainWindow* H264VideoClass)
     toolBar->addAction(actionMouseHide);
     toolBar->addAction(actionSetKey);
     toolBar->addAction(actionOptRes);
+    toolBar->addAction(actionActualSize);
 
     retranslateUi(H264VideoClass);
     // No slot of the window follows the on_<object>_<signal> naming scheme, so
@@ -97,5 +124,7 @@ void Ui_H264VideoClass::retranslateUi(QMainWindow* H264VideoClass)
     actionSetKey->setToolTip(tr("Set Key"));
     actionOptRes->setText(tr("OptRes"));
     actionOptRes->setToolTip(tr("optimum resolution"));
+    actionActualSize->setText(tr("Actual Size"));
+    actionActualSize->setToolTip(tr("Actual Size: the picture pixel for pixel"));
     toolBar->setWindowTitle(tr("toolBar"));
 }
