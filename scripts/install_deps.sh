@@ -12,6 +12,7 @@ PKGS=(
   xvfb xauth xdotool x11-utils x11-xserver-utils
   libssl-dev dosfstools mtools
   imagemagick
+  ffmpeg
 )
 missing=()
 for p in "${PKGS[@]}"; do
