@@ -29,7 +29,7 @@ QIcon actualSizeIcon()
         f.setPixelSize(size * 9 / 16);
         f.setBold(true);
         p.setFont(f);
-        p.setPen(QColor(40, 40, 40));
+        p.setPen(QColor(225, 225, 225));
         p.drawText(pm.rect(), Qt::AlignCenter, QStringLiteral("1:1"));
         p.end();
         icon.addPixmap(pm);

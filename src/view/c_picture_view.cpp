@@ -23,8 +23,11 @@ c_picture_view::c_picture_view(QWidget* parent) : QAbstractScrollArea(parent)
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     viewport()->setAttribute(Qt::WA_NoSystemBackground);
     viewport()->setAutoFillBackground(false);
-    // Pointer input over the picture belongs to the container beneath.
+    // Pointer input over the picture belongs to the container beneath. Qt
+    // drops moves without a button at a widget that does not track the
+    // mouse, so this one tracks and passes them on.
     viewport()->setAttribute(Qt::WA_TransparentForMouseEvents);
+    setMouseTracking(true);
     viewport()->setFocusPolicy(Qt::NoFocus);
 }
 
@@ -155,6 +158,21 @@ void c_picture_view::wheelEvent(QWheelEvent* event)
 {
     // The remote computer's wheel, not ours.
     event->ignore();
+}
+
+bool c_picture_view::event(QEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::MouseMove:
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+        // Not taken here: the container under the picture gets them.
+        event->ignore();
+        return false;
+    default:
+        return QAbstractScrollArea::event(event);
+    }
 }
 
 bool c_picture_view::viewportEvent(QEvent* event)
