@@ -224,6 +224,7 @@ private:
     QImage m_noSignalImage;
     QColor m_backgroundColor;
     c_picture_view* m_pictureView = nullptr;  // child of the label
+    bool m_stillShown = false;                // the no-signal picture is what the view shows
     uint8_t m_isFullScreen = 0;
     uint8_t m_alignOnNextFrame = 1;
     int32_t m_cursorShown = 1;

@@ -156,6 +156,12 @@ void H264Video::renderPicture(const QImage& picture, QSize source)
         ui.label->resize(area);
 
     c_picture_view* view = pictureView();
+    // The no-signal picture comes again every second while nothing arrives:
+    // drawn once, not each time.
+    const bool still = source == picture.size() && picture.cacheKey() == m_noSignalImage.cacheKey();
+    if (still && m_stillShown && !changed)
+        return;
+    m_stillShown = still;
     if (changed && ui.label->layout())
         ui.label->layout()->activate();
     view->show_picture(picture, source);
