@@ -139,3 +139,41 @@ TEST(PictureView, FitScalesSmoothlyAndActualSizeGivesTheRemotePixelsScrolled)
     s = shown(view);
     EXPECT_EQ(exact_at(s, QPoint(80, 50)), 0);
 }
+
+// Run with QT_SCALE_FACTOR=2 (its own CTest entry): on a screen of two
+// device pixels per logical one, the picture is converted for and painted in
+// device pixels, and the place the mouse mapping uses stays exact.
+TEST(PictureView, DevicePixelRatioTwoUsesDevicePixels)
+{
+    app();
+    c_picture_view view;
+    view.resize(k_w / 2, k_h / 2);
+    view.show();
+    QCoreApplication::processEvents();
+    if (view.viewport()->devicePixelRatioF() != 2.0)
+        GTEST_SKIP() << "needs QT_SCALE_FACTOR=2";
+    auto pl = pipeline_with_picture();
+
+    // Fit: the 320 x 240 logical area is 640 x 480 device pixels, so the
+    // picture needs no scaling at all and shows its own pixels.
+    const QImage pic = show(view, *pl, true);
+    EXPECT_EQ(pic.size(), QSize(k_w, k_h));
+    EXPECT_EQ(view.picture_rect(), QRect(0, 0, k_w / 2, k_h / 2));
+    const QImage s = shown(view);
+    ASSERT_EQ(s.size(), QSize(k_w, k_h));
+    int wrong = 0;
+    for (int y = k_checker.top(); y <= k_checker.bottom(); ++y)
+        for (int x = k_checker.left(); x <= k_checker.right(); ++x) {
+            const int g = qGray(s.pixel(x, y));
+            wrong += (x + y) % 2 ? g < 248 : g > 7;
+        }
+    EXPECT_EQ(wrong, 0);
+
+    // Actual size: one picture pixel per device pixel, half a logical pixel
+    // each, and the same device pixels on the screen.
+    view.set_actual_size(true);
+    show(view, *pl, false);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(view.picture_rect().size(), QSize(k_w / 2, k_h / 2));
+    EXPECT_EQ(shown(view), s);
+}
