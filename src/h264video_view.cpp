@@ -126,13 +126,16 @@ void H264Video::on_slot_decode_one_frame(QImage image)
         }
         if (!m_videoPipeline->has_picture())
             return;
+        // The gap counts from when the picture was taken, not from when its
+        // conversion ended, so that converting does not shorten it.
+        const qint64 takenMs = std::max<qint64>(1, m_pictureClock.elapsed());
         // The picture shown is let go first, so the new one is converted into
         // the same memory (the screen keeps showing it until repainted).
         c_picture_view* view = pictureView();
         view->release_picture();
         image = m_videoPipeline->take_picture([view](const QSize& s) { return view->target_size(s); }, &source);
         if (!image.isNull()) {
-            m_lastPictureMs = std::max<qint64>(1, m_pictureClock.elapsed());
+            m_lastPictureMs = takenMs;
             m_noSignalShown = false;
         }
     }
