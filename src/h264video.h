@@ -194,8 +194,8 @@ private:
     mt_queue<CQUEUE_MESSAGE> m_videoSendQueue;
     c_wake_up m_videoSendWaker;
 
-    // ---- decoding: assembler, decoder, 32 MiB conversion buffer and the
-    //      one-picture hand-over, made anew at each video channel start ----
+    // ---- decoding: assembler, decoder, one-picture hand-over, scaler and
+    //      conversion buffer, made anew at each video channel start ----
     std::shared_ptr<c_video_pipeline> m_videoPipeline;
 
     // ---- translators ----

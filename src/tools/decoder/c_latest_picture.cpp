@@ -13,13 +13,6 @@ bool c_latest_picture::put(std::shared_ptr<const AVFrame> picture)
     return notify;
 }
 
-void c_latest_picture::drop_pending()
-{
-    std::shared_ptr<const AVFrame> dropped;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    dropped = std::exchange(m_pending, nullptr);
-}
-
 std::shared_ptr<const AVFrame> c_latest_picture::take()
 {
     std::lock_guard<std::mutex> lock(m_mutex);

@@ -25,10 +25,6 @@ public:
     // the consumer must be notified.
     bool put(std::shared_ptr<const AVFrame> picture);
 
-    // Producer: forgets the pending picture, so the memory it refers to can
-    // be reused for a newer one. An outstanding notice stays outstanding.
-    void drop_pending();
-
     // Consumer: the newest picture not yet taken, or null.
     std::shared_ptr<const AVFrame> take();
 
