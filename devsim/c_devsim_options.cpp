@@ -75,6 +75,7 @@ QString c_devsim_options::usage()
         "Picture:\n"
         "  --size WxH            picture size (default 1280x720)\n"
         "  --fps N               frames per second (default 30)\n"
+        "  --pictures N          send N pictures per connection, then nothing, as a still screen (default: no limit)\n"
         "  --fragment BYTES      H.264 bytes per video message (default 61440)\n"
         "  --video-clear         send video messages without enciphering\n"
         "  --crf N               encoder quality, lower is better (default 23)\n"
@@ -221,6 +222,10 @@ bool c_devsim_options::parse(const QStringList& args, QString* error, bool* help
             }
             width = int(w);
             height = int(h);
+        } else if (name == QLatin1String("--pictures")) {
+            if (!number(1, 1000000000, &n))
+                return false;
+            pictureLimit = int(n);
         } else if (name == QLatin1String("--fps")) {
             if (!number(1, 120, &n))
                 return false;

@@ -42,6 +42,7 @@ public:
     int width = 1280;
     int height = 720;
     int fps = 30;
+    int pictureLimit = 0;  // pictures sent per connection, then nothing (a still screen); 0: no limit
     int fragmentSize = 60 * 1024;  // payload bytes per type-6 message
     bool videoCipher = true;       // first 16 body bytes enciphered
     int pictureStep = 8;           // pixels per position request

@@ -164,6 +164,13 @@ void c_devsim_video::stream()
         if (!sent)
             break;  // the connection is gone; the channel thread notices too
         ++frame;
+        const int limit = m_dev.options().pictureLimit;
+        if (limit > 0 && frame >= uint64_t(limit)) {
+            // A still screen: nothing more on this connection until it ends.
+            std::unique_lock<std::mutex> lk(m_waitLock);
+            m_wait.wait(lk, [this] { return m_streamStop.load(); });
+            break;
+        }
         next += period;
         const auto now = clock::now();
         if (next < now - period * 2)

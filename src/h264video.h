@@ -36,6 +36,7 @@ class c_km_channel;
 class c_video_channel;
 class c_video_pipeline;
 class c_stream_recorder;
+class c_picture_view;
 class c_mouse_translator;
 class c_key_translator;
 class c_ui_u_setting_dlg;
@@ -192,7 +193,17 @@ private:
     QSize clampedWindowSize(const QSize& wanted) const;
     QString clientSizePath() const;
     void showOptResToolTip();
-    void renderPicture(const QImage& picture);
+    // Shows picture, converted for a remote picture of source pixels (its
+    // own size when empty: the no-signal picture).
+    void renderPicture(const QImage& picture, QSize source = QSize());
+    // The widget inside the label that paints the picture (made on first use).
+    c_picture_view* pictureView();
+    // Origin, size and scale of the picture as the mouse mapping uses them,
+    // from where the picture view has it (scrolling and resizing move it).
+    void updateViewMapping();
+    void on_actual_size(bool on);
+    // The picture last shown, converted again after a resize or mode change.
+    void convertShownAgain();
 
 public:
     // The generated form: the video label `label`, the tool bar and its actions.
@@ -238,9 +249,8 @@ private:
     bool m_noSignalShown = false;  // logged once per outage
     QImage m_noSignalImage;
     QColor m_backgroundColor;
-    // Two canvases the renders take turns on: the label's pixmap shares the
-    // one shown last, the other is drawn into without a new allocation.
-    QImage m_canvas[2];
+    c_picture_view* m_pictureView = nullptr;  // child of the label
+    bool m_stillShown = false;                // the no-signal picture is what the view shows
     uint8_t m_isFullScreen = 0;
     uint8_t m_alignOnNextFrame = 1;
     int32_t m_cursorShown = 1;

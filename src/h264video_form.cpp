@@ -17,6 +17,26 @@ QAction* makeAction(QMainWindow* owner, const char* objectName, const char* icon
     return a;
 }
 
+// "1:1" drawn at the tool bar's icon sizes (the other icons are resources).
+QIcon actualSizeIcon()
+{
+    QIcon icon;
+    for (int size : {16, 24, 32}) {
+        QPixmap pm(size, size);
+        pm.fill(Qt::transparent);
+        QPainter p(&pm);
+        QFont f = p.font();
+        f.setPixelSize(size * 9 / 16);
+        f.setBold(true);
+        p.setFont(f);
+        p.setPen(QColor(225, 225, 225));
+        p.drawText(pm.rect(), Qt::AlignCenter, QStringLiteral("1:1"));
+        p.end();
+        icon.addPixmap(pm);
+    }
+    return icon;
+}
+
 }  // namespace
 
 void Ui_H264VideoClass::setupUi(QMainWindow* H264VideoClass)
@@ -36,6 +56,10 @@ void Ui_H264VideoClass::setupUi(QMainWindow* H264VideoClass)
     actionSetKey = makeAction(H264VideoClass, "actionSetKey", ":/image/Resources/setting.png");
     actionSetKey->setVisible(false);  // the key setting dialog is reached through the key menu
     actionOptRes = makeAction(H264VideoClass, "actionOptRes", ":/image/Resources/optres.png");
+    actionActualSize = new QAction(H264VideoClass);
+    actionActualSize->setObjectName(QString::fromLatin1("actionActualSize"));
+    actionActualSize->setCheckable(true);
+    actionActualSize->setIcon(actualSizeIcon());
 
     actionRecord = new QAction(H264VideoClass);
     actionRecord->setObjectName(QString::fromLatin1("actionRecord"));
@@ -106,6 +130,7 @@ void Ui_H264VideoClass::setupUi(QMainWindow* H264VideoClass)
     toolBar->addAction(actionMouseHide);
     toolBar->addAction(actionSetKey);
     toolBar->addAction(actionOptRes);
+    toolBar->addAction(actionActualSize);
 
     retranslateUi(H264VideoClass);
     // No slot of the window follows the on_<object>_<signal> naming scheme, so
@@ -136,5 +161,7 @@ void Ui_H264VideoClass::retranslateUi(QMainWindow* H264VideoClass)
     actionStats->setToolTip(tr("Statistics (Ctrl+Alt+Shift+S)"));
     actionRecord->setText(tr("Record"));
     actionRecord->setToolTip(tr("Record the video stream"));
+    actionActualSize->setText(tr("Actual Size"));
+    actionActualSize->setToolTip(tr("Actual Size: the picture pixel for pixel"));
     toolBar->setWindowTitle(tr("toolBar"));
 }

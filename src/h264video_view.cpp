@@ -17,6 +17,7 @@
 #include <QTimer>
 #include <QScreen>
 #include <QTextStream>
+#include <QVBoxLayout>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -31,6 +32,7 @@
 #include "tools/key_mouse/c_view_mapper.h"
 #include "tools/key_mouse/km_messages.h"
 #include "tools/socket/tick_count.h"
+#include "view/c_picture_view.h"
 
 uint8_t H264Video::m_alignOnNextMove = 1;
 
@@ -88,10 +90,29 @@ QSize H264Video::displayArea() const
     return c_view_mapper::display_area(geometry().size(), ui.toolBar->size());
 }
 
+c_picture_view* H264Video::pictureView()
+{
+    if (!m_pictureView) {
+        // The label stays the container the rest of the window knows (its
+        // events are filtered for input); the view fills it and paints.
+        m_pictureView = new c_picture_view(ui.label);
+        m_pictureView->setObjectName(QStringLiteral("pictureView"));
+        m_pictureView->set_background(ui.label->palette().color(ui.label->backgroundRole()));
+        auto* fill = new QVBoxLayout(ui.label);
+        fill->setContentsMargins(0, 0, 0, 0);
+        fill->setSpacing(0);
+        fill->addWidget(m_pictureView);
+        connect(m_pictureView, &c_picture_view::picture_moved, this, &H264Video::updateViewMapping);
+        connect(ui.actionActualSize, &QAction::toggled, this, &H264Video::on_actual_size);
+    }
+    return m_pictureView;
+}
+
 void H264Video::layoutLabel()
 {
     ui.label->resize(displayArea());
     ui.label->move(0, 0);
+    pictureView();
 }
 
 void H264Video::resizeEvent(QResizeEvent* event)
@@ -99,6 +120,26 @@ void H264Video::resizeEvent(QResizeEvent* event)
     QMainWindow::resizeEvent(event);
     layoutLabel();
     m_alignOnNextMove = 1;
+    convertShownAgain();
+}
+
+void H264Video::convertShownAgain()
+{
+    // A device sends nothing while its screen stands still: the picture shown
+    // is converted again for the new size or mode rather than left scaled.
+    const std::shared_ptr<c_video_pipeline> pipeline = currentPipeline();
+    if (!pipeline || m_noSignalShown || !m_pictureView)
+        return;
+    if (ui.label->layout())
+        ui.label->layout()->activate();
+    c_picture_view* view = m_pictureView;
+    QSize source;
+    view->release_picture();
+    const QImage image =
+        pipeline->convert_again([view](const QSize& s) { return view->target_size(s); }, &source);
+    if (!image.isNull())
+        view->show_picture(image, source);
+    updateViewMapping();
 }
 
 void H264Video::showOptResToolTip()
@@ -109,6 +150,7 @@ void H264Video::showOptResToolTip()
 
 void H264Video::on_slot_decode_one_frame(QImage image)
 {
+    QSize source;
     const std::shared_ptr<c_video_pipeline> pipeline = image.isNull() ? currentPipeline() : nullptr;
     if (pipeline) {
         if (!m_pictureClock.isValid())
@@ -126,74 +168,81 @@ void H264Video::on_slot_decode_one_frame(QImage image)
             }
             return;
         }
-        image = pipeline->take_picture();
+        if (!pipeline->has_picture())
+            return;
+        // The gap counts from when the picture was taken, not from when its
+        // conversion ended, so that converting does not shorten it.
+        const qint64 takenMs = std::max<qint64>(1, m_pictureClock.elapsed());
+        // The picture shown is let go first, so the new one is converted into
+        // the same memory (the screen keeps showing it until repainted).
+        c_picture_view* view = pictureView();
+        view->release_picture();
+        image = pipeline->take_picture([view](const QSize& s) { return view->target_size(s); }, &source);
         if (!image.isNull()) {
+            m_lastPictureMs = takenMs;
             noteShownPicture();
-            m_lastPictureMs = std::max<qint64>(1, m_pictureClock.elapsed());
             m_noSignalShown = false;
         }
     }
-    renderPicture(image);
+    renderPicture(image, source);
 }
 
-void H264Video::renderPicture(const QImage& picture)
+void H264Video::renderPicture(const QImage& picture, QSize source)
 {
     // A null picture (the no-signal resource missing) has nothing to show.
     if (picture.isNull())
         return;
     m_lastRenderTick = get_tick_count();
-    m_frameSize = picture.size();
+    if (source.isEmpty())
+        source = picture.size();
+    m_frameSize = source;
 
     const QSize area = displayArea();
     const bool changed = area != m_areaSize;
     m_areaSize = area;
-
-    if (area.width() > 0 && area.height() > 0) {
-        const c_view_mapper::fit_result fit = c_view_mapper::fit(picture.size(), area);
-        m_scaledSize = fit.scaledSize;
-        m_videoOrigin = fit.origin;
-        m_scaleX = fit.scaleX;
-        m_scaleY = fit.scaleY;
-
-        // The canvas the label does not show; its memory is reused while the
-        // area stays the same (a large picture's fresh allocation costs more
-        // in page faults than drawing it).
-        QImage* canvas = nullptr;
-        for (QImage& c : m_canvas) {
-            if (!c.isNull() && c.isDetached() && c.size() == area) {
-                canvas = &c;
-                break;
-            }
-        }
-        if (!canvas) {
-            canvas = m_canvas[0].isNull() || m_canvas[0].isDetached() ? &m_canvas[0] : &m_canvas[1];
-            *canvas = QImage(area, QImage::Format_RGB32);
-        }
-
-        // Scaled while it is drawn, nearest pixel as the fast transformation
-        // does (the same pixels as scaling first). Only the bars beside it
-        // need the background, unless the picture has transparent parts.
-        const QRect target(m_videoOrigin, m_scaledSize);
-        QPainter painter(canvas);
-        if (picture.hasAlphaChannel())
-            painter.fillRect(canvas->rect(), m_backgroundColor);
-        else
-            for (const QRect& bar : QRegion(canvas->rect()).subtracted(target))
-                painter.fillRect(bar, m_backgroundColor);
-        painter.drawImage(target, picture);
-        painter.end();
-        ui.label->setPixmap(QPixmap::fromImage(*canvas));
-    }
-
-    if (changed) {
+    if (changed)
         ui.label->resize(area);
+
+    c_picture_view* view = pictureView();
+    // The no-signal picture comes again every second while nothing arrives:
+    // drawn once, not each time.
+    const bool still = source == picture.size() && picture.cacheKey() == m_noSignalImage.cacheKey();
+    if (still && m_stillShown && !changed)
+        return;
+    m_stillShown = still;
+    if (changed && ui.label->layout())
+        ui.label->layout()->activate();
+    view->show_picture(picture, source);
+    updateViewMapping();
+
+    if (changed)
         showOptResToolTip();
-    }
 
     if (relativeMode() && m_alignOnNextFrame) {
         on_slot_mouse_align();
         m_alignOnNextFrame = 0;
     }
+}
+
+void H264Video::updateViewMapping()
+{
+    if (!m_pictureView)
+        return;
+    const QRect r = m_pictureView->picture_rect();
+    const QSize source = m_pictureView->source_size();
+    if (r.isEmpty() || source.isEmpty())
+        return;
+    m_scaledSize = r.size();
+    m_videoOrigin = m_pictureView->viewport()->mapTo(ui.label, r.topLeft());
+    m_scaleX = float(source.width()) / float(r.width());
+    m_scaleY = float(source.height()) / float(r.height());
+}
+
+void H264Video::on_actual_size(bool on)
+{
+    pictureView()->set_actual_size(on);
+    convertShownAgain();
+    m_alignOnNextFrame = 1;
 }
 
 void H264Video::on_full_screen()

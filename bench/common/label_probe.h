@@ -1,7 +1,7 @@
 #pragma once
-// Counts the pictures a main window has set on its video label, with the time
-// of each: connected to the window's picture signal after the window's own
-// render slot, it runs right after each render on the GUI thread.
+// Counts the pictures a main window has shown, with the time of each:
+// connected to the window's picture signal after the window's own render
+// slot, it runs right after each render on the GUI thread.
 #include <QObject>
 
 #include <condition_variable>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/bench_figures.h"
+#include "common/h264video_peer.h"
 #include "h264video.h"
 
 namespace bench {
@@ -16,7 +17,7 @@ namespace bench {
 class label_probe : public QObject
 {
 public:
-    explicit label_probe(H264Video& w) : m_window(w), m_key(w.ui.label->pixmap().cacheKey())
+    explicit label_probe(H264Video& w) : m_window(w), m_key(H264VideoTestPeer::picturesShown(w))
     {
         connect(&w, &H264Video::signal_decode_one_frame, this, [this] { after_render(); }, Qt::QueuedConnection);
     }
@@ -40,7 +41,7 @@ public:
 private:
     void after_render()
     {
-        const qint64 key = m_window.ui.label->pixmap().cacheKey();
+        const uint64_t key = H264VideoTestPeer::picturesShown(m_window);
         if (key == m_key)
             return;
         const auto now = clock::now();
@@ -53,7 +54,7 @@ private:
     }
 
     H264Video& m_window;
-    qint64 m_key;
+    uint64_t m_key;
     mutable std::mutex m_lock;
     std::condition_variable m_cond;
     std::vector<clock::time_point> m_times;

@@ -60,3 +60,36 @@ inline std::map<std::string, double> cpu_spent(const std::map<std::string, doubl
 }
 
 }  // namespace bench
+
+namespace bench {
+
+// Voluntary plus involuntary context switches of all of this process's
+// threads (each one a wake-up or a preemption), from /proc/self/task.
+inline unsigned long long context_switches()
+{
+    unsigned long long sum = 0;
+    DIR* d = opendir("/proc/self/task");
+    if (!d)
+        return 0;
+    while (dirent* e = readdir(d)) {
+        if (e->d_name[0] == '.')
+            continue;
+        char path[320];
+        std::snprintf(path, sizeof path, "/proc/self/task/%s/status", e->d_name);
+        FILE* f = std::fopen(path, "r");
+        if (!f)
+            continue;
+        char line[256];
+        while (std::fgets(line, sizeof line, f)) {
+            unsigned long long v = 0;
+            if (std::sscanf(line, "voluntary_ctxt_switches: %llu", &v) == 1 ||
+                std::sscanf(line, "nonvoluntary_ctxt_switches: %llu", &v) == 1)
+                sum += v;
+        }
+        std::fclose(f);
+    }
+    closedir(d);
+    return sum;
+}
+
+}  // namespace bench

@@ -45,6 +45,10 @@ void c_read_disk_thread::reset()
     std::lock_guard<std::mutex> guard(*m_lock);
     m_request_sem.tryAcquire(m_request_sem.available());
     m_requests.clear();
+    // The thread sleeps until it gets a permit: one taken back after stop()
+    // is given again, or the thread would never see the stop.
+    if (!m_running)
+        m_request_sem.release(1);
 }
 
 void c_read_disk_thread::stop()
@@ -72,20 +76,17 @@ bool c_read_disk_thread::take_request(uint32_t& start, uint32_t& count)
 
 void c_read_disk_thread::run()
 {
+    // Sleeps on the semaphore until a request or stop() gives it a permit:
+    // no periodic wake-up while the disk is idle.
     while (m_running)
     {
-        if (!m_request_sem.tryAcquire(1, 10))
-            continue;
+        m_request_sem.acquire(1);
         if (!m_running)
             break;
         uint32_t start = 0, count = 0;
-        if (!take_request(start, count))
-        {
-            // A permit without a request (after reset() or stop()).
-            QThread::msleep(1);
-            continue;
-        }
-        serve(start, count);
+        // A permit without a request (after reset() or stop()) is simply used up.
+        if (take_request(start, count))
+            serve(start, count);
     }
 }
 

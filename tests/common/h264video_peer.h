@@ -15,6 +15,7 @@
 #include "tools/crypto/c_des.h"
 #include "tools/socket/c_frame.h"
 #include "session/c_km_channel.h"
+#include "view/c_picture_view.h"
 
 class H264VideoTestPeer
 {
@@ -34,6 +35,16 @@ public:
     static uint32_t lastRenderTick(H264Video& w) { return w.m_lastRenderTick; }
     static const QImage& noSignalImage(H264Video& w) { return w.m_noSignalImage; }
     static QSize decodedSize(H264Video& w) { return w.decodedSize(); }
+    // The widget that paints the picture, pictures it has shown, and what it
+    // shows (rendered as it paints the screen).
+    static c_picture_view* pictureView(H264Video& w) { return w.pictureView(); }
+    static uint64_t picturesShown(H264Video& w) { return w.m_pictureView ? w.m_pictureView->shown_count() : 0; }
+    static QImage shownImage(H264Video& w)
+    {
+        if (!w.m_pictureView || w.m_pictureView->shown_count() == 0)
+            return QImage();
+        return w.m_pictureView->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    }
     // The decoding pipeline of the current video channel start (benchmarks count its pictures).
     static std::shared_ptr<c_video_pipeline> videoPipeline(H264Video& w) { return w.currentPipeline(); }
     // The virtual media dialog the window built (benchmarks map disks through it).

@@ -20,8 +20,13 @@ extern "C" {
 #include <QImage>
 #include <QPainter>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <memory>
 #include <random>
 #include <thread>
@@ -146,6 +151,65 @@ double mean_difference(const QImage& a, const QImage& b)
     return sum / (3.0 * a.width() * a.height());
 }
 
+bool near_rgb(QRgb a, QRgb b, int tol)
+{
+    return std::abs(qRed(a) - qRed(b)) <= tol && std::abs(qGreen(a) - qGreen(b)) <= tol &&
+           std::abs(qBlue(a) - qBlue(b)) <= tol;
+}
+
+// Peak resident set of this process in MiB since start or the last reset.
+double peak_rss_mib()
+{
+    std::ifstream f("/proc/self/status");
+    std::string line;
+    while (std::getline(f, line))
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::atof(line.c_str() + 6) / 1024.0;
+    return 1e9;
+}
+
+// count pictures of w x h encoded by a child process, read back through a
+// pipe as (length, bytes) records.
+std::vector<unit> units_from_child(int w, int h, int count)
+{
+    int fds[2];
+    if (pipe(fds) != 0)
+        return {};
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        c_h264_encoder enc;
+        if (!enc.open(w, h, 30))
+            _exit(2);
+        QImage img(w, h, QImage::Format_RGB32);
+        for (int i = 0; i < count; ++i) {
+            img.fill(QColor(20 * i, 90, 160));
+            for (const unit& u : enc.encode(img)) {
+                const uint32_t n = uint32_t(u.size());
+                if (write(fds[1], &n, 4) != 4 || write(fds[1], u.data(), n) != ssize_t(n))
+                    _exit(3);
+            }
+        }
+        _exit(0);
+    }
+    close(fds[1]);
+    std::vector<unit> out;
+    FILE* in = fdopen(fds[0], "rb");
+    uint32_t n = 0;
+    while (in && std::fread(&n, 4, 1, in) == 1) {
+        unit u(n);
+        if (std::fread(u.data(), 1, n, in) != n)
+            break;
+        out.push_back(std::move(u));
+    }
+    if (in)
+        std::fclose(in);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    return out;
+}
+
 class VideoDecoder : public ::testing::Test
 {
 protected:
@@ -268,25 +332,51 @@ TEST_F(VideoDecoder, OversizedAndCorruptUnitsAreDroppedAndTheNextPictureShows)
     EXPECT_EQ(pl.decoded_size(), QSize(k_w, k_h));
 }
 
-TEST_F(VideoDecoder, PictureTooLargeForTheBufferIsNotConverted)
+TEST_F(VideoDecoder, DciPicturesShowAndAStreamAboveTheLimitIsRefusedBeforeItsMemory)
 {
     LogCapture log;
-    // 4096 x 2304 x 4 bytes is over 32 MiB.
-    c_h264_encoder big;
-    ASSERT_TRUE(big.open(4096, 2304, 30));
-    QImage flat(4096, 2304, QImage::Format_RGB32);
-    flat.fill(QColor(10, 80, 160));
-    auto big_units = big.encode(flat);
-    ASSERT_EQ(big_units.size(), 1u);
-    ASSERT_LT(big_units[0].size(), size_t(c_frame_assembler::k_default_capacity));
+    // 4096 x 2304 (DCI 4K at 16:9, over the old 32 MiB conversion block): shown.
+    {
+        c_h264_encoder big;
+        ASSERT_TRUE(big.open(4096, 2304, 30));
+        QImage flat(4096, 2304, QImage::Format_RGB32);
+        flat.fill(QColor(10, 80, 160));
+        auto big_units = big.encode(flat);
+        ASSERT_EQ(big_units.size(), 1u);
+        c_video_pipeline pl;
+        ASSERT_TRUE(feed(pl, 1, big_units[0]));
+        QSize source;
+        const QImage pic = pl.take_picture({}, &source);
+        EXPECT_EQ(source, QSize(4096, 2304));
+        ASSERT_EQ(pic.size(), QSize(4096, 2304));
+        EXPECT_TRUE(near_rgb(pic.pixel(4000, 2200), qRgb(10, 80, 160), 6));
+        // Scaled for a window in the same pass.
+        const QImage small = pl.convert_again([](const QSize&) { return QSize(1024, 576); });
+        ASSERT_EQ(small.size(), QSize(1024, 576));
+        EXPECT_TRUE(near_rgb(small.pixel(1000, 500), qRgb(10, 80, 160), 6));
+    }
 
+    // 8192 x 8192, encoded in a child process (the encoder itself needs far
+    // more memory than the limit this process is held to).
+    const std::vector<unit> huge = units_from_child(8192, 8192, 4);
+    ASSERT_EQ(huge.size(), 4u);
+
+    // Peak resident memory from here on (the 4K part above does not count).
+    { std::ofstream("/proc/self/clear_refs") << "5"; }
     c_video_pipeline pl;
+    std::vector<QSize> told;
+    pl.set_refused_handler([&](const QSize& s) { told.push_back(s); });
     ASSERT_TRUE(feed(pl, 1, units()[0]));
-    EXPECT_FALSE(feed(pl, 1, big_units[0]));
-    EXPECT_TRUE(log.contains("picture 4096x2304 exceeds the conversion buffer"));
-    // The picture waiting for the GUI is kept, the decoded size too.
     EXPECT_TRUE(same_pixels(pl.take_picture(), reference()[0]));
+    for (const unit& u : huge)
+        EXPECT_FALSE(feed(pl, 1, u));
+    EXPECT_TRUE(pl.take_picture().isNull());
+    EXPECT_EQ(pl.refused_size(), QSize(8192, 8192));
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_EQ(told[0], QSize(8192, 8192));
+    EXPECT_TRUE(log.contains("video stream of 8192x8192 refused"));
     EXPECT_EQ(pl.decoded_size(), QSize(k_w, k_h));
+    EXPECT_LT(peak_rss_mib(), 400.0);
 
     // The small stream's key frame brings its own parameter sets back.
     EXPECT_TRUE(feed(pl, 1, units()[0]));
@@ -324,10 +414,10 @@ TEST_F(VideoDecoder, PictureHeldByTheGuiIsNeverOverwritten)
     // With two pictures held the next one needs memory of its own.
     feed(*pl, 1, units()[6]);
     feed(*pl, 1, units()[7]);
+    EXPECT_TRUE(same_pixels(pl->take_picture(), reference()[7]));
     EXPECT_GT(pl->conversion_buffer().outside_count(), 0);
     EXPECT_TRUE(same_pixels(held, reference()[1]));
     EXPECT_TRUE(same_pixels(second, reference()[5]));
-    EXPECT_TRUE(same_pixels(pl->take_picture(), reference()[7]));
 
     // Once they are let go the block is used again.
     held = QImage();
@@ -448,7 +538,9 @@ TEST(VideoDecoderWidth, PicturesOfAWidthNotAMultipleOf16LeaveOtherPicturesIntact
         EXPECT_EQ(held[size_t(i)].pixel(0, 0), want) << i;
         EXPECT_EQ(held[size_t(i)].pixel(w - 1, h - 1), want) << i;
     }
-    EXPECT_FALSE(c_conversion_buffer::fits(4096, 2048));  // exactly the block, no room left behind
+    EXPECT_TRUE(c_conversion_buffer::fits(8192, 4320));
+    EXPECT_FALSE(c_conversion_buffer::fits(8193, 4320));
+    EXPECT_FALSE(c_conversion_buffer::fits(8192, 4321));
 }
 
 TEST(VideoDecoderWidth, EveryColumnIsConvertedAtAWidthNotAMultipleOf8)

@@ -36,17 +36,17 @@ c_conversion_buffer::c_conversion_buffer()
     if (!block)
         out_of_picture_memory();
     m_block.reset(block);
+    m_capacity = k_capacity;
 }
 
 bool c_conversion_buffer::fits(int width, int height)
 {
-    return width > 0 && height > 0 && int64_t(width) * height * 4 + k_tail <= k_capacity;
+    return width > 0 && height > 0 && width <= k_max_width && height <= k_max_height;
 }
 
-int c_conversion_buffer::stride_for(int width, int height)
+int c_conversion_buffer::stride_for(int width)
 {
-    const int64_t padded = (int64_t(width) * 4 + 63) & ~int64_t(63);
-    return padded * height + k_tail <= k_capacity ? int(padded) : width * 4;
+    return int((int64_t(width) * 4 + 63) & ~int64_t(63));
 }
 
 bool c_conversion_buffer::slots_free() const
@@ -64,10 +64,21 @@ void c_conversion_buffer::cut_slots(int width, int height)
         s = slot();
     // Slots start on 64-byte boundaries for the converter's vector stores,
     // each followed by the converter's spill-over room.
-    const int stride = stride_for(width, height);
+    const int stride = stride_for(width);
     const int64_t bytes = int64_t(stride) * height;
     const int64_t step = (bytes + k_tail + 63) & ~int64_t(63);
-    m_slot_count = step + bytes + k_tail <= k_capacity ? 2 : 1;
+    if (step + bytes + k_tail > m_capacity) {
+        // A larger picture than any before: a larger block. Images over the
+        // old one keep it alive until they are gone.
+        const int64_t capacity = step + bytes + k_tail;
+        m_block.reset();
+        uint8_t* block = new (std::nothrow) uint8_t[size_t(capacity)];
+        if (!block)
+            out_of_picture_memory();
+        m_block.reset(block);
+        m_capacity = capacity;
+    }
+    m_slot_count = 2;
     for (int i = 0; i < m_slot_count; ++i) {
         uint8_t* p = m_block.get() + i * step;
         m_slots[i].pixels = p;
@@ -83,8 +94,8 @@ c_conversion_buffer::picture c_conversion_buffer::acquire(int width, int height)
 {
     picture out;
     if (!fits(width, height)) {
-        LOG_ERROR("picture %dx%d exceeds the conversion buffer of %lld bytes", width, height,
-                  static_cast<long long>(k_capacity));
+        LOG_ERROR("picture %dx%d exceeds the largest picture shown, %dx%d", width, height, k_max_width,
+                  k_max_height);
         return out;
     }
 
@@ -110,7 +121,7 @@ c_conversion_buffer::picture c_conversion_buffer::acquire(int width, int height)
     }
 
     ++m_outside;
-    const int stride = stride_for(width, height);
+    const int stride = stride_for(width);
     uint8_t* own = new (std::nothrow) uint8_t[size_t(int64_t(stride) * height + k_tail)];
     if (!own)
         out_of_picture_memory();

@@ -2,33 +2,26 @@
 
 #include <utility>
 
-bool c_latest_picture::put(const QImage& picture)
+bool c_latest_picture::put(std::shared_ptr<const AVFrame> picture)
 {
-    QImage replaced;
+    std::shared_ptr<const AVFrame> replaced;
     std::lock_guard<std::mutex> lock(m_mutex);
     // The replaced picture is released after the lock, outside the critical section.
-    replaced = std::exchange(m_pending, picture);
+    replaced = std::exchange(m_pending, std::move(picture));
     const bool notify = !m_notice_out;
     m_notice_out = true;
     return notify;
 }
 
-void c_latest_picture::drop_pending()
-{
-    QImage dropped;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    dropped = std::exchange(m_pending, QImage());
-}
-
-QImage c_latest_picture::take()
+std::shared_ptr<const AVFrame> c_latest_picture::take()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_notice_out = false;
-    return std::exchange(m_pending, QImage());
+    return std::exchange(m_pending, nullptr);
 }
 
 bool c_latest_picture::has_pending() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return !m_pending.isNull();
+    return m_pending != nullptr;
 }

@@ -1,13 +1,15 @@
 #ifndef KVM_TOOLS_DECODER_C_LATEST_PICTURE_H
 #define KVM_TOOLS_DECODER_C_LATEST_PICTURE_H
 
-#include <QImage>
-
+#include <memory>
 #include <mutex>
 
+struct AVFrame;
+
 // Hand-over point between the decoding thread and the GUI thread that holds
-// at most one picture: a newer picture replaces one not yet shown, so a slow
-// GUI never makes pictures (or queued notices) pile up.
+// at most one decoded picture (a reference to the decoder's frame, not yet
+// converted): a newer picture replaces one not yet shown, so a slow GUI
+// never makes pictures (or queued notices) pile up.
 //
 // put() says when the consumer needs a notice: only if none is outstanding,
 // that is, if take() has run since the last notice.
@@ -21,20 +23,16 @@ public:
 
     // Producer: stores picture in place of any pending one. Returns true when
     // the consumer must be notified.
-    bool put(const QImage& picture);
+    bool put(std::shared_ptr<const AVFrame> picture);
 
-    // Producer: forgets the pending picture, so the memory it refers to can
-    // be reused for a newer one. An outstanding notice stays outstanding.
-    void drop_pending();
-
-    // Consumer: the newest picture not yet taken, or a null image.
-    QImage take();
+    // Consumer: the newest picture not yet taken, or null.
+    std::shared_ptr<const AVFrame> take();
 
     bool has_pending() const;
 
 private:
     mutable std::mutex m_mutex;
-    QImage m_pending;
+    std::shared_ptr<const AVFrame> m_pending;
     bool m_notice_out = false;
 };
 

@@ -6,7 +6,6 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/frame.h>
 #include <libavutil/pixfmt.h>
-#include <libswscale/swscale.h>
 }
 
 c_video_decoder::~c_video_decoder()
@@ -29,6 +28,7 @@ bool c_video_decoder::open()
     m_codec->flags |= AV_CODEC_FLAG_LOW_DELAY;
     m_codec->thread_type = FF_THREAD_SLICE;
     m_codec->thread_count = k_codec_threads;
+    m_codec->max_pixels = k_max_pixels;
     if (avcodec_open2(m_codec, codec, nullptr) == 0) {
         m_picture = av_frame_alloc();
         m_received = av_frame_alloc();
@@ -51,8 +51,10 @@ int c_video_decoder::decode(const uint8_t* data, int length)
     int rc = avcodec_send_packet(m_codec, m_packet);
     m_packet->data = nullptr;
     m_packet->size = 0;
-    if (rc < 0)
+    if (rc < 0) {
+        check_refused(data, length);
         return -1;
+    }
 
     bool produced = false;
     for (;;) {
@@ -61,8 +63,10 @@ int c_video_decoder::decode(const uint8_t* data, int length)
         rc = avcodec_receive_frame(m_codec, m_received);
         if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF)
             break;
-        if (rc < 0)
+        if (rc < 0) {
+            check_refused(data, length);
             return -1;
+        }
         // Should one unit yield several pictures, the newest one counts.
         av_frame_unref(m_picture);
         av_frame_move_ref(m_picture, m_received);
@@ -71,30 +75,65 @@ int c_video_decoder::decode(const uint8_t* data, int length)
         m_height = m_picture->height;
     }
     m_has_picture = m_has_picture || produced;
+    if (!produced)
+        check_refused(data, length);
     return produced ? length : 0;
+}
+
+void c_video_decoder::check_refused(const uint8_t* data, int length)
+{
+    // Only units carrying a sequence parameter set can declare a new size;
+    // a cheap scan for one keeps the parser off every other unit.
+    bool has_sps = false;
+    for (int i = 0; i + 3 < length && !has_sps; ++i)
+        has_sps = data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1 && (data[i + 3] & 0x1f) == 7;
+    if (!has_sps)
+        return;
+    if (!m_parser) {
+        m_parser = av_parser_init(AV_CODEC_ID_H264);
+        m_parser_codec = avcodec_alloc_context3(nullptr);
+        if (!m_parser || !m_parser_codec)
+            return;
+        m_parser->flags |= PARSER_FLAG_COMPLETE_FRAMES;
+    }
+    uint8_t* out = nullptr;
+    int out_size = 0;
+    av_parser_parse2(m_parser, m_parser_codec, &out, &out_size, data, length, AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
+    const int w = m_parser->width > 0 ? m_parser->width : m_parser_codec->width;
+    const int h = m_parser->height > 0 ? m_parser->height : m_parser_codec->height;
+    if (w <= 0 || h <= 0 || int64_t(w) * h <= k_max_pixels)
+        return;
+    const uint64_t size = (uint64_t(uint32_t(w)) << 32) | uint32_t(h);
+    if (m_refused.exchange(size) != size)
+        LOG_ERROR("video stream of %dx%d refused: pictures above %dx%d (%lld pixels) are not decoded", w, h,
+                  k_max_width, k_max_height, static_cast<long long>(k_max_pixels));
+}
+
+std::shared_ptr<const AVFrame> c_video_decoder::share_picture() const
+{
+    if (!m_has_picture)
+        return nullptr;
+    AVFrame* ref = av_frame_clone(m_picture);
+    if (!ref)
+        return nullptr;
+    return std::shared_ptr<const AVFrame>(ref, [](const AVFrame* f) {
+        AVFrame* p = const_cast<AVFrame*>(f);
+        av_frame_free(&p);
+    });
 }
 
 bool c_video_decoder::convert(uint8_t* dst, int dst_stride)
 {
     if (!m_has_picture || !dst || m_width <= 0 || m_height <= 0 || dst_stride < m_width * 4)
         return false;
-    m_scaler = sws_getCachedContext(m_scaler, m_width, m_height, AVPixelFormat(m_picture->format), m_width,
-                                    m_height, AV_PIX_FMT_BGRA, SWS_FAST_BILINEAR, nullptr, nullptr, nullptr);
-    if (!m_scaler) {
-        LOG_ERROR("no converter for picture %dx%d format %d", m_width, m_height, m_picture->format);
-        return false;
-    }
-    uint8_t* planes[4] = {dst, nullptr, nullptr, nullptr};
-    int strides[4] = {dst_stride, 0, 0, 0};
-    return sws_scale(m_scaler, m_picture->data, m_picture->linesize, 0, m_height, planes, strides) == m_height;
+    return m_scaler.convert(m_picture, dst, dst_stride, m_width, m_height);
 }
 
 void c_video_decoder::close()
 {
-    if (m_scaler) {
-        sws_freeContext(m_scaler);
-        m_scaler = nullptr;
-    }
+    av_parser_close(m_parser);
+    m_parser = nullptr;
+    avcodec_free_context(&m_parser_codec);
     av_packet_free(&m_packet);
     av_frame_free(&m_received);
     av_frame_free(&m_picture);

@@ -1,12 +1,16 @@
 #ifndef KVM_TOOLS_DECODER_C_VIDEO_DECODER_H
 #define KVM_TOOLS_DECODER_C_VIDEO_DECODER_H
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
+
+#include "tools/decoder/c_picture_scaler.h"
 
 struct AVCodecContext;
+struct AVCodecParserContext;
 struct AVFrame;
 struct AVPacket;
-struct SwsContext;
 
 // H.264 access units in, 32-bit BGRA pictures out (blue, green, red, alpha in
 // memory order: on this little-endian platform that is QImage::Format_RGB32).
@@ -19,8 +23,14 @@ public:
     // libavcodec threads: 0 lets it choose; slice threads only, which hold no
     // picture back (the benchmarks' reference decoder uses the same).
     static constexpr int k_codec_threads = 0;
-    // libswscale threads for the conversion to BGRA.
+    // libswscale threads for the conversion to BGRA (the calling thread).
     static constexpr int k_convert_threads = 1;
+    // Largest picture accepted (DCI 8K): the decoder is opened with this as
+    // its pixel limit, so a larger stream is refused when its parameter sets
+    // arrive, before any picture memory for it is allocated.
+    static constexpr int k_max_width = 8192;
+    static constexpr int k_max_height = 4320;
+    static constexpr int64_t k_max_pixels = int64_t(k_max_width) * k_max_height;
 
     c_video_decoder() = default;
     ~c_video_decoder();
@@ -49,15 +59,31 @@ public:
     // stay the same.
     bool convert(uint8_t* dst, int dst_stride);
 
+    // A new reference to the last decoded picture (the decoder never writes
+    // into it again), or null before the first.
+    std::shared_ptr<const AVFrame> share_picture() const;
+
+    // Size of the last stream refused for being over k_max_pixels (0 x 0
+    // when none was). Set on the decoding thread, readable on any.
+    int refused_width() const { return int(m_refused.load() >> 32); }
+    int refused_height() const { return int(m_refused.load() & 0xffffffffu); }
+
     // Releases the codec, the picture and the scaler (also run by the destructor).
     void close();
 
 private:
+    // A unit that gave no picture: if its parameter sets declare a picture
+    // over the limit, remembers and logs the size once per stream size.
+    void check_refused(const uint8_t* data, int length);
+
     AVCodecContext* m_codec = nullptr;
+    AVCodecParserContext* m_parser = nullptr; // reads picture sizes of refused units
+    AVCodecContext* m_parser_codec = nullptr;
     AVFrame* m_picture = nullptr;  // last decoded picture
     AVFrame* m_received = nullptr; // receiving side of the decoder
     AVPacket* m_packet = nullptr;
-    SwsContext* m_scaler = nullptr;
+    c_picture_scaler m_scaler;
+    std::atomic<uint64_t> m_refused{0}; // width << 32 | height
     int m_width = 0;
     int m_height = 0;
     bool m_has_picture = false;

@@ -15,16 +15,20 @@ class c_video_decoder;
 class c_frame_assembler;
 class c_conversion_buffer;
 class c_latest_picture;
+class c_picture_scaler;
 struct AVFrame;
 
-// Everything between type-6 video messages and pictures for the GUI, made
+// Everything between type-6 video messages and pictures for the screen, made
 // anew at each video channel start: the fragment assembler, the H.264
-// decoder, the conversion buffer and the one-picture hand-over slot.
+// decoder, the one-picture hand-over slot, the scaler and the conversion
+// buffer.
 //
-// The video receive thread calls on_video_data(); when it returns true the
+// The video receive thread calls on_video_data(), which decodes every
+// picture and leaves the newest in the hand-over; when it returns true the
 // caller notifies the GUI thread (a queued signal), which calls
-// take_picture(). At most one notice is outstanding; a picture not yet
-// taken is replaced by a newer one.
+// take_picture(). That converts the picture, in one pass, to the size it
+// will be shown at: pictures replaced before they were shown are never
+// converted. At most one notice is outstanding.
 class c_video_pipeline
 {
 public:
@@ -41,9 +45,22 @@ public:
     // when a new picture waits and the GUI thread has to be told.
     bool on_video_data(const uint8_t* body, int length);
 
-    // GUI thread: the newest picture not yet shown, or a null image. The
-    // image is only read by the GUI; the decoder never writes into it again.
-    QImage take_picture();
+    // Says, for a picture of the given size, how large to convert it (device
+    // pixels); an empty size means unscaled.
+    using target_for = std::function<QSize(const QSize& picture)>;
+
+    // GUI thread: the newest picture not yet shown, converted to BGRA at the
+    // size target gives (its own size without one), or a null image. The
+    // image's memory is not written again while any copy of it exists.
+    // source, when given, receives the picture's own size.
+    QImage take_picture(const target_for& target = target_for(), QSize* source = nullptr);
+
+    // GUI thread: the picture last taken, converted anew for target (after
+    // the view was resized or changed mode), or a null image.
+    QImage convert_again(const target_for& target, QSize* source = nullptr);
+
+    // Any thread: whether a picture waits for take_picture().
+    bool has_picture() const;
 
     // Any thread: size of the last picture decoded (0 x 0 before the first).
     QSize decoded_size() const;
@@ -58,9 +75,17 @@ public:
     // it; once set_unit_tap() returns, the previous tap is no longer called.
     using unit_tap = std::function<void(const uint8_t* unit, int length, std::chrono::steady_clock::time_point arrival)>;
     void set_unit_tap(unit_tap tap);
+    // Any thread: size of the last stream the decoder refused for being
+    // larger than the largest picture shown (0 x 0 when none was).
+    QSize refused_size() const;
+
+    // Called on the receive thread, once per refused stream size, with that
+    // size: the session can tell the user (set before data arrives).
+    void set_refused_handler(std::function<void(const QSize&)> handler) { m_on_refused = std::move(handler); }
 
     // Counters for diagnostics and tests.
     uint64_t pictures_published() const { return m_published.load(); }
+    uint64_t pictures_converted() const { return m_converted.load(); }
 
     c_video_decoder& decoder() { return *m_decoder; }
     c_frame_assembler& assembler() { return *m_assembler; }
@@ -71,14 +96,20 @@ private:
     std::shared_ptr<c_frame_assembler> m_assembler;
     std::shared_ptr<c_conversion_buffer> m_conversion;
     std::shared_ptr<c_latest_picture> m_latest;
+    std::shared_ptr<c_picture_scaler> m_scaler;
+    std::function<void(const QSize&)> m_on_refused;
+    std::shared_ptr<const AVFrame> m_last_taken; // GUI thread only
+    QImage convert(const std::shared_ptr<const AVFrame>& picture, const target_for& target, QSize* source);
     bool m_open = false;
     std::atomic<uint64_t> m_decoded_size{0}; // width << 32 | height
+    uint64_t m_reported_refused = 0;         // receive thread only
     std::atomic<uint64_t> m_published{0};
 
     std::mutex m_tap_lock;
     unit_tap m_tap;
     mutable std::mutex m_last_frame_lock;
-    AVFrame* m_last_frame = nullptr;  // a reference to the decoder's last picture
+    std::shared_ptr<const AVFrame> m_last_decoded;  // the decoder's last picture, shared
+    std::atomic<uint64_t> m_converted{0};
 };
 
 #endif
