@@ -29,7 +29,22 @@ bool H264Video::videoOpen()
     connect(this, &H264Video::signal_decode_one_frame, this, &H264Video::on_slot_decode_one_frame,
             Qt::ConnectionType(Qt::QueuedConnection | Qt::UniqueConnection));
     m_video->set_picture_handler([this] { emit signal_decode_one_frame(QImage()); });
-    m_video->set_pipeline_handler([this](const std::shared_ptr<c_video_pipeline>& p) { attachRecording(p); });
+    m_video->set_pipeline_handler([this](const std::shared_ptr<c_video_pipeline>& p) {
+        attachRecording(p);
+        // A stream too large to show is refused before it takes memory; the
+        // user is told why the picture does not come.
+        p->set_refused_handler([this](const QSize& s) {
+            QMetaObject::invokeMethod(
+                this,
+                [this, s] {
+                    showNotice(tr("The remote picture is %1\u00d7%2: larger than the viewer can show (8192\u00d74320 "
+                                  "at most).")
+                                   .arg(s.width())
+                                   .arg(s.height()));
+                },
+                Qt::QueuedConnection);
+        });
+    });
     m_video->set_led_handler([this](uint8_t bits) { applyLedState(bits); });
     m_video->set_state_handler([this](channel_state st, int attempt, const std::string& reason) {
         const QString r = QString::fromStdString(reason);

@@ -56,8 +56,6 @@ public:
 
     static bool kmConnected(H264Video& w) { return w.m_km && w.m_km->state() == channel_state::connected; }
     static bool timersRunning(H264Video& w) { return w.m_noSignalTimer != 0; }
-    // Pictures of the stream drawn so far.
-    static uint64_t picturesShown(H264Video& w) { return w.m_picturesShown; }
 };
 
 // A QApplication for the whole test program (offscreen unless told otherwise).

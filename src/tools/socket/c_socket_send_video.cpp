@@ -29,9 +29,9 @@ void c_socket_send_video::run()
         // between ends the wait at once.
         const unsigned long ticket = m_wake ? m_wake->ticket() : 0;
         if (!m_queue || m_queue->size() == 0) {
-            // Woken by the push; the 100 ms bound is for the run flag.
+            // Woken by the push and by a stop; the bound only covers a missed wake.
             if (m_wake)
-                m_wake->wait_from(ticket, 100);
+                m_wake->wait_from(ticket, 1000);
             else
                 msleep(100);
             continue;

@@ -15,7 +15,7 @@
 namespace {
 
 // The channel socket as a byte source: one receive per read. When spinning,
-// a read looks for bytes without sleeping first and sleeps at most 100 ms
+// a read looks for bytes without sleeping first and sleeps at most 1000 ms
 // (the reader then tests for a stop and asks again).
 class socket_byte_source : public c_byte_source
 {
@@ -27,7 +27,7 @@ public:
         if (len <= 0)
             return -1;
         if (m_spinning)
-            return checked(m_thread.socket()->tcp_recv_within(buf, len, 100, &m_spin));
+            return checked(m_thread.socket()->tcp_recv_within(buf, len, 1000, &m_spin));
         return checked(m_thread.socket()->tcp_recv(buf, len, 0));
     }
 
@@ -136,7 +136,9 @@ void c_socket_thread::run_receive_loop(bool spin_before_sleep)
         // With bytes of the next frame already received, there is nothing to
         // wait for; a spinning source waits in its own reads.
         if (!source.has_buffered() && !spin_before_sleep) {
-            const int sel = m_socket->wait_readable(100);
+            // Every stop closes the socket, which ends the wait at once: the
+            // time-out only bounds a stop that did not.
+            const int sel = m_socket->wait_readable(1000);
             if (sel < 0) {
                 printf("\nc_tcp_sock::tcp_recv socket error = %d", errno);
                 fflush(stdout);
