@@ -39,15 +39,8 @@ c_video_channel::~c_video_channel()
 
 bool c_video_channel::connect()
 {
-    auto sock = std::make_shared<c_tcp_sock>();
-    sock->startup();
-    sock->set_address(m_cfg.ip.c_str(), m_cfg.port);
-    if (sock->create_sock(nullptr, 0, CONNECT_TIMEOUT_MS) != 1) {
-        m_error = endpoint_error_text(m_cfg.ip, m_cfg.port, sock->runtime_error());
-        return false;
-    }
-    m_first_sock = sock;
-    return true;
+    m_first_sock = connect_endpoint(m_cfg.ip, m_cfg.port, CONNECT_TIMEOUT_MS, &m_error);
+    return m_first_sock != nullptr;
 }
 
 void c_video_channel::start()

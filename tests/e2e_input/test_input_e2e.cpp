@@ -504,9 +504,16 @@ void click_tool(InputE2E& t, const char* path)
     ASSERT_TRUE(t.move_to(t.on_screen(500, 300)));
     const QRect g = t.x.geometry(t.win);
     const QRect strip(g.left(), g.top(), g.width() - k_area_w, g.height());
-    const QImage shot = t.x.screenshot();
-    const QRgb background = shot.pixel(strip.left() + 1, strip.bottom() - 1);
-    const icon_hit button = find_icon(shot, strip, QImage(QString::fromLatin1(path)), background);
+    // A tool tip from the last click may still cover the bar for a moment.
+    icon_hit button;
+    wait_for(
+        [&] {
+            const QImage shot = t.x.screenshot();
+            const QRgb background = shot.pixel(strip.left() + 1, strip.bottom() - 1);
+            button = find_icon(shot, strip, QImage(QString::fromLatin1(path)), background);
+            return button.err < 6.0;
+        },
+        5000);
     ASSERT_LT(button.err, 6.0) << path << " is not on the tool bar";
     ASSERT_TRUE(t.move_to(button.centre()));
     ASSERT_TRUE(t.xdotool({QStringLiteral("click"), QStringLiteral("1")}));

@@ -29,6 +29,19 @@ std::string endpoint_error_text(const std::string& ip, unsigned port, int err)
     return text + std::strerror(err);
 }
 
+std::shared_ptr<c_tcp_sock> connect_endpoint(const std::string& ip, uint16_t port, int timeout_ms,
+                                             std::string* error)
+{
+    auto sock = std::make_shared<c_tcp_sock>();
+    sock->startup();
+    sock->set_address(ip.c_str(), port);
+    if (sock->create_sock(nullptr, 0, timeout_ms) == 1)
+        return sock;
+    if (error)
+        *error = endpoint_error_text(ip, port, sock->runtime_error());
+    return nullptr;
+}
+
 c_channel_keeper::c_channel_keeper(std::string name, std::string ip, uint16_t port, hooks h)
     : m_name(std::move(name)), m_ip(std::move(ip)), m_port(port), m_hooks(std::move(h))
 {
@@ -98,10 +111,8 @@ void c_channel_keeper::run()
         while (m_run.load()) {
             m_attempt.fetch_add(1);
             set_state(channel_state::reconnecting, reason);
-            auto sock = std::make_shared<c_tcp_sock>();
-            sock->startup();
-            sock->set_address(m_ip.c_str(), m_port);
-            if (sock->create_sock(nullptr, 0, m_connect_timeout_ms) == 1) {
+            const std::shared_ptr<c_tcp_sock> sock = connect_endpoint(m_ip, m_port, m_connect_timeout_ms, &reason);
+            if (sock) {
                 if (!m_run.load())
                     break;
                 LOG_INFO("%s channel connected again after %d attempt(s)", m_name.c_str(), m_attempt.load());
@@ -110,7 +121,6 @@ void c_channel_keeper::run()
                 set_state(channel_state::connected, std::string());
                 break;
             }
-            reason = endpoint_error_text(m_ip, m_port, sock->runtime_error());
             const unsigned long t = m_wake.ticket();
             if (m_run.load())
                 m_wake.wait_from(t, unsigned(backoff_ms(m_attempt.load())));

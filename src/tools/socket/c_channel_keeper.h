@@ -30,6 +30,11 @@ const char* channel_state_name(channel_state s);
 // when err is 0 or ETIMEDOUT).
 std::string endpoint_error_text(const std::string& ip, unsigned port, int err);
 
+// A connection to ip:port within timeout_ms; null with *error set (the text
+// above) when it failed.
+std::shared_ptr<c_tcp_sock> connect_endpoint(const std::string& ip, uint16_t port, int timeout_ms,
+                                             std::string* error);
+
 class c_channel_keeper : public c_abs_thread
 {
     Q_OBJECT
