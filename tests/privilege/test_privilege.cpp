@@ -309,3 +309,51 @@ TEST(Privilege, ClosingWhileARequestWaitsForTheWindowDoesNotHang)
     d.window.reset();  // returns: the receive thread stops waiting when told to stop
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }
+
+TEST(Privilege, PrivilegeMessagesOfAWrongLengthAreIgnored)
+{
+    LogCapture log;
+    devsim_window d(1);
+    ASSERT_TRUE(d.started);
+    H264Video& w = *d.window;
+    ASSERT_TRUE(ready(d, 1));
+    const size_t mark = d.km_count();
+
+    // A give-up request with a stray byte, a grab result and a state with one
+    // byte too many: none of them opens a question or changes the state.
+    const uint8_t giveup[] = {CMD_KM_GIVEUP, 0x00, 0x42};
+    const uint8_t grab[] = {CMD_KM_GRAB_RESULT, 0x01, 0x42};
+    const uint8_t state[] = {CMD_KM_PRIVILEGE, 0x02, 0x42};
+    ASSERT_TRUE(d.dev->km().send_body(giveup, sizeof giveup));
+    ASSERT_TRUE(d.dev->km().send_body(grab, sizeof grab));
+    ASSERT_TRUE(d.dev->km().send_body(state, sizeof state));
+    ASSERT_TRUE(pump_until([&] { return log.contains("privilege state message of 3 bytes ignored"); }, 5000));
+    EXPECT_TRUE(log.contains("give-up request of 3 bytes ignored"));
+    EXPECT_TRUE(log.contains("grab result of 3 bytes ignored"));
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_EQ(H264VideoInputPeer::writePrivilege(w), 1);
+    EXPECT_EQ(count_type(d.km_since(mark), CMD_KM_GIVEUP), 0u);
+    EXPECT_EQ(count_type(d.km_since(mark), CMD_KM_GRAB_RESULT), 0u);
+}
+
+TEST(Privilege, GiveUpRequestsBackToBackAreAskedOnceAndAnsweredAlike)
+{
+    devsim_window d(1);
+    ASSERT_TRUE(d.started);
+    ASSERT_TRUE(ready(d, 1));
+    const size_t mark = d.km_count();
+
+    // While the question is open the device asks five times more.
+    question q;
+    answer_next_box(q, QMessageBox::No, [&] {
+        for (int i = 0; i < 5; ++i)
+            command_ok(d, "giveup");
+    });
+    ASSERT_TRUE(command_ok(d, "giveup"));
+    ASSERT_TRUE(d.wait_km_count(mark, CMD_KM_GIVEUP, 6, 10000));
+    EXPECT_TRUE(q.seen);
+    pump_for(200);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << "a second question opened";
+    for (const devsim_km_message& m : d.km_since(mark, CMD_KM_GIVEUP))
+        EXPECT_EQ(m.body, (std::vector<uint8_t>{CMD_KM_GIVEUP, 1}));
+}
