@@ -14,6 +14,7 @@
 #include "log/log.h"
 #include "session_params.h"
 #include "tools/disk/rw_disk/c_read_write_disk_sector_win.h"
+#include "tools/socket/c_channel_keeper.h"
 #include "ui/ui_texts.h"
 
 namespace
@@ -362,6 +363,13 @@ void c_ui_u_setting_dlg::show_transfer()
                        .arg(failures == 1 ? QString() : QStringLiteral("s"));
     if (failures > 0)
         text += QStringLiteral(" (first: %1)").arg(QString::fromLocal8Bit(disk->first_write_error().c_str()));
+    // A device that stopped reading or acknowledging, or a channel being
+    // connected again, is said here too.
+    const channel_state state = m_proto->state();
+    if (state == channel_state::stalled)
+        text += QStringLiteral("\nStalled: the device has read or acknowledged nothing for 10 s.");
+    else if (state == channel_state::reconnecting)
+        text += QStringLiteral("\nChannel lost: reconnecting (attempt %1).").arg(m_proto->reconnect_attempts());
     set_status(text);
 }
 
