@@ -2,7 +2,10 @@
 // Ctrl+Alt+Shift+S or the tool bar's Statistics) and the notice line (bottom
 // left) that says what went wrong without a box that would block input.
 #include <QAction>
+#include <QFontMetrics>
 #include <QLabel>
+#include <QPainter>
+#include <QPixmap>
 #include <QTimer>
 #include <algorithm>
 
@@ -43,7 +46,10 @@ double median(std::vector<double> v)
 
 void H264Video::setupStats()
 {
-    m_statsLabel = overlayLabel(ui.label, "statsOverlay");
+    m_statsLabel = new QLabel(ui.label);
+    m_statsLabel->setObjectName(QStringLiteral("statsOverlay"));
+    m_statsLabel->setAttribute(Qt::WA_TransparentForMouseEvents);
+    m_statsLabel->hide();
     m_noticeLabel = overlayLabel(ui.label, "noticeLine");
     m_statsTimer = new QTimer(this);
     m_statsTimer->setInterval(STATS_PERIOD_MS);
@@ -139,7 +145,27 @@ void H264Video::refreshStats()
         lines << tr("Media           not mapped");
     }
     m_statsLast = cur;
-    m_statsLabel->setText(lines.join(QLatin1Char('\n')));
+    // Drawn once per refresh into a picture: the label sits over a view that
+    // repaints with every video picture, and a blit costs far less than
+    // laying out text sixty times a second.
+    const QString text = lines.join(QLatin1Char('\n'));
+    QFont font(QStringLiteral("monospace"));
+    font.setStyleHint(QFont::Monospace);
+    font.setPointSize(9);
+    const QFontMetrics fm(font);
+    const QRect bounds = fm.boundingRect(QRect(0, 0, 4000, 4000), Qt::AlignLeft | Qt::AlignTop, text);
+    const qreal dpr = m_statsLabel->devicePixelRatioF();
+    QPixmap pm((bounds.size() + QSize(12, 12)) * dpr);
+    pm.setDevicePixelRatio(dpr);
+    pm.fill(QColor(0, 0, 0, 170));
+    {
+        QPainter p(&pm);
+        p.setFont(font);
+        p.setPen(QColor(240, 240, 240));
+        p.drawText(QRect(QPoint(6, 6), bounds.size()), Qt::AlignLeft | Qt::AlignTop, text);
+    }
+    m_statsLabel->setPixmap(pm);
+    m_statsLabel->setAccessibleName(text);
     m_statsLabel->adjustSize();
     m_statsLabel->move(8, 8);
 }

@@ -1,5 +1,6 @@
 // What the user can see of a running session: the statistics overlay with
-// the stream's real figures, and the notice line naming a lost channel.
+// the stream's real figures (its text is the overlay's accessible name), and
+// the notice line naming a lost channel.
 #include <gtest/gtest.h>
 
 #include <QLabel>
@@ -36,15 +37,15 @@ TEST(StatsWindow, OverlayShowsTheStreamAndTheNoticeNamesALostChannel)
     QTest::keyClick(w.ui.label, Qt::Key_S, Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier);
     QLabel* stats = label_named(w, "statsOverlay");
     ASSERT_NE(stats, nullptr);
-    ASSERT_TRUE(pump_until([&] { return stats->isVisible() && stats->text().contains(QStringLiteral("1280\u00d7720")); },
+    ASSERT_TRUE(pump_until([&] { return stats->isVisible() && stats->accessibleName().contains(QStringLiteral("1280\u00d7720")); },
                            10000));
     pump_for(2200);
     const QRegularExpression shownRate(QStringLiteral("shown ([0-9.]+)"));
-    const QRegularExpressionMatch m = shownRate.match(stats->text());
-    ASSERT_TRUE(m.hasMatch()) << stats->text().toStdString();
+    const QRegularExpressionMatch m = shownRate.match(stats->accessibleName());
+    ASSERT_TRUE(m.hasMatch()) << stats->accessibleName().toStdString();
     const double shown = m.captured(1).toDouble();
-    EXPECT_GE(shown, 25.0) << stats->text().toStdString();
-    EXPECT_LE(shown, 35.0) << stats->text().toStdString();
+    EXPECT_GE(shown, 25.0) << stats->accessibleName().toStdString();
+    EXPECT_LE(shown, 35.0) << stats->accessibleName().toStdString();
     EXPECT_TRUE(w.ui.actionStats->isChecked());
 
     // Toggled again: hidden.
