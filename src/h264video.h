@@ -261,7 +261,11 @@ private:
 
     // ---- input ----
     int32_t m_absButtons = 0;  // absolute-mode buttons: 0 none, 1 left, 2 right
-    int m_sampleTimer = 0;     // mouse sampling timer, 0 while not running
+    // Mouse sampling timer: 0 while not sampling (no write privilege),
+    // SAMPLE_RESTING while sampling but idle for want of moves.
+    int m_sampleTimer = 0;
+    static constexpr int SAMPLE_RESTING = -1;
+    void resumeSampling();
 
     // ---- timers ----
     int m_noSignalTimer = 0;

@@ -83,10 +83,7 @@ H264Video::~H264Video()
     // 0. A recording is closed with its index while everything still stands.
     stopRecording(QString());
     // 1. Timers that could still reach the channels.
-    if (m_sampleTimer) {
-        killTimer(m_sampleTimer);
-        m_sampleTimer = 0;
-    }
+    stopSampleTimer();
     // 2. A give-up question still open is answered No by the close.
     if (m_giveupBox)
         m_giveupBox->done(QMessageBox::No);

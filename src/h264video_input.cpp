@@ -196,6 +196,7 @@ bool H264Video::filterLabelEvent(QEvent* event)
             m_alignOnNextMove = 0;
         }
         m_mouseMoved = 1;  // the sampling timer sends it
+        resumeSampling();
         return true;
 
     case QEvent::KeyPress:
@@ -383,14 +384,28 @@ void H264Video::startSampleTimer()
 
 void H264Video::stopSampleTimer()
 {
-    if (m_sampleTimer) {
+    if (m_sampleTimer > 0)
         killTimer(m_sampleTimer);
-        m_sampleTimer = 0;
-    }
+    m_sampleTimer = 0;
+}
+
+void H264Video::resumeSampling()
+{
+    // Sampling was resting for want of moves: the next tick comes one
+    // interval from now, as it would have from a running timer.
+    if (m_sampleTimer == SAMPLE_RESTING)
+        m_sampleTimer = startTimer(mouse_sample_interval_ms(), Qt::PreciseTimer);
 }
 
 void H264Video::onSampleTimer()
 {
+    if (!m_mouseMoved && !m_restartSampleTimer) {
+        // Nothing moved since the last tick: the timer rests until a move, so
+        // an idle session does not wake fifty times a second.
+        killTimer(m_sampleTimer);
+        m_sampleTimer = SAMPLE_RESTING;
+        return;
+    }
     if (m_mouseMoved) {
         m_mouseMoved = 0;
         if (!relativeMode()) {
