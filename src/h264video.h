@@ -29,6 +29,7 @@
 
 #include "h264video_form.h"
 #include "tools/socket/c_channel_keeper.h"
+#include "tools/socket/recent_samples.h"
 
 class QLabel;
 class QTimer;
@@ -182,7 +183,7 @@ private:
     QElapsedTimer m_statsClock;
     StatsSample m_statsLast;
     uint64_t m_picturesShown = 0;
-    std::vector<std::pair<qint64, double> > m_showLatencies;  // (when, ms)
+    recent_samples m_showLatencies;  // last byte -> shown, us
     bool m_mediaStallNoticed = false;
     uint64_t m_writeFailuresNoticed = 0;
 

@@ -34,14 +34,6 @@ QLabel* overlayLabel(QWidget* parent, const char* name)
     return l;
 }
 
-double median(std::vector<double> v)
-{
-    if (v.empty())
-        return -1;
-    std::nth_element(v.begin(), v.begin() + long(v.size() / 2), v.end());
-    return v[v.size() / 2];
-}
-
 }  // namespace
 
 void H264Video::setupStats()
@@ -89,7 +81,7 @@ void H264Video::noteShownPicture()
     if (m_video && m_statsTimer && m_statsTimer->isActive()) {
         const int64_t us = m_video->us_since_last_picture_byte();
         if (us >= 0)
-            m_showLatencies.push_back({m_statsClock.elapsed(), double(us) / 1000.0});
+            m_showLatencies.add(us);
     }
 }
 
@@ -114,13 +106,8 @@ void H264Video::refreshStats()
 
     // Medians of the last second.
     const double decodeMs = m_video ? double(m_video->decode_median_us()) / 1000.0 : -1;
-    std::vector<double> lat;
-    m_showLatencies.erase(std::remove_if(m_showLatencies.begin(), m_showLatencies.end(),
-                                         [&](const std::pair<qint64, double>& s) { return s.first < now - 1000; }),
-                          m_showLatencies.end());
-    for (const auto& s : m_showLatencies)
-        lat.push_back(s.second);
-    const double showMs = median(lat);
+    const int64_t showUs = m_showLatencies.median();
+    const double showMs = showUs < 0 ? -1 : double(showUs) / 1000.0;
     auto ms = [](double v) { return v < 0 ? QStringLiteral("\u2013") : QString::number(v, 'f', 1) + QStringLiteral(" ms"); };
     lines << tr("Decode (median) %1, last byte \u2192 shown %2").arg(ms(decodeMs), ms(showMs));
     const int64_t rtt = m_km ? m_km->answer_rtt_median_us() : -1;

@@ -270,17 +270,12 @@ bool c_km_channel::flush_one()
             m_keeper->lost("sending failed");
         return true;
     }
-    m_sent.fetch_add(1);
     if (await) {
         const bool answered = m_answer.wait(ANSWER_WAIT_MS);
         m_awaiting.store(false);
         if (answered) {
-            const int64_t us =
-                std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0).count();
-            std::lock_guard<std::mutex> g(m_stats_lock);
-            m_rtts.emplace_back(now_ms(), us);
-            if (m_rtts.size() > 4096)
-                m_rtts.erase(m_rtts.begin(), m_rtts.begin() + 2048);
+            m_rtts.add(
+                std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0).count());
         }
         if (!answered && !m_answer_missed)
             LOG_WARN("no KM answer from the device within %u ms (type %d); later messages go on without it",
@@ -330,17 +325,7 @@ int c_km_channel::reconnect_attempts() const
 
 int64_t c_km_channel::answer_rtt_median_us() const
 {
-    const int64_t since = now_ms() - 1000;
-    std::vector<int64_t> v;
-    {
-        std::lock_guard<std::mutex> g(m_stats_lock);
-        for (auto it = m_rtts.rbegin(); it != m_rtts.rend() && it->first >= since; ++it)
-            v.push_back(it->second);
-    }
-    if (v.empty())
-        return -1;
-    std::nth_element(v.begin(), v.begin() + long(v.size() / 2), v.end());
-    return v[v.size() / 2];
+    return m_rtts.median();
 }
 
 unsigned char c_km_channel::on_net_msg(const void* /*sender*/, const unsigned char* body, unsigned int plain_len_field,

@@ -22,6 +22,7 @@
 #include "tools/socket/c_channel_keeper.h"
 #include "tools/socket/c_event.h"
 #include "tools/socket/c_wake_up.h"
+#include "tools/socket/recent_samples.h"
 
 class c_tcp_sock;
 class c_socket_recv_km1;
@@ -95,12 +96,10 @@ public:
     int reconnect_attempts() const;
     // Median answer round trip of the last second, in microseconds (-1: none).
     int64_t answer_rtt_median_us() const;
-    uint64_t messages_sent() const { return m_sent.load(); }
 
     unsigned char on_net_msg(const void* sender, const unsigned char* body, unsigned int plain_len_field,
                              unsigned int body_len) override;
 
-    const config& cfg() const { return m_cfg; }
 
 private:
     friend class c_km_sender;
@@ -140,10 +139,7 @@ private:
     std::atomic<int> m_last_abs_x{0};
     std::atomic<int> m_last_abs_y{0};
 
-    mutable std::mutex m_stats_lock;
-    std::vector<std::pair<int64_t, int64_t> > m_rtts;  // (when ms, round trip us)
-    int64_t m_sent_at_us = 0;  // send thread only
-    std::atomic<uint64_t> m_sent{0};
+    recent_samples m_rtts;  // answer round trips, us
 };
 
 // The channel's send thread: flushes the list whenever woken, and puts the

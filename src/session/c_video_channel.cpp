@@ -126,20 +126,7 @@ int64_t c_video_channel::us_since_last_picture_byte() const
 
 int64_t c_video_channel::decode_median_us() const
 {
-    const int64_t since =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-            .count() -
-        1000;
-    std::vector<int64_t> v;
-    {
-        std::lock_guard<std::mutex> g(m_stats_lock);
-        for (auto it = m_decode_us.rbegin(); it != m_decode_us.rend() && it->first >= since; ++it)
-            v.push_back(it->second);
-    }
-    if (v.empty())
-        return -1;
-    std::nth_element(v.begin(), v.begin() + long(v.size() / 2), v.end());
-    return v[v.size() / 2];
+    return m_decode_us.median();
 }
 
 channel_state c_video_channel::state() const
@@ -190,16 +177,9 @@ unsigned char c_video_channel::handle(const unsigned char* body, unsigned int le
             m_pictures.fetch_add(1);
         const auto t0 = std::chrono::steady_clock::now();
         const bool ready = p && p->on_video_data(body, int(len));
-        if (last) {
-            const auto t1 = std::chrono::steady_clock::now();
-            const int64_t us = std::chrono::duration_cast<std::chrono::microseconds>(t1 - t0).count();
-            const int64_t ms =
-                std::chrono::duration_cast<std::chrono::milliseconds>(t1.time_since_epoch()).count();
-            std::lock_guard<std::mutex> g(m_stats_lock);
-            m_decode_us.emplace_back(ms, us);
-            if (m_decode_us.size() > 1024)
-                m_decode_us.erase(m_decode_us.begin(), m_decode_us.begin() + 512);
-        }
+        if (last)
+            m_decode_us.add(
+                std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0).count());
         if (ready) {
             m_last_picture_ns.store(
                 std::chrono::duration_cast<std::chrono::nanoseconds>(t0.time_since_epoch()).count());

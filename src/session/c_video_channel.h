@@ -18,6 +18,7 @@
 #include "tools/socket/c_channel_keeper.h"
 #include "tools/socket/c_wake_up.h"
 #include "tools/socket/mt_queue.h"
+#include "tools/socket/recent_samples.h"
 
 class c_tcp_sock;
 class c_socket_pair;
@@ -110,6 +111,5 @@ private:
     std::atomic<uint64_t> m_bytes{0};
     std::atomic<uint64_t> m_pictures{0};
     std::atomic<int64_t> m_last_picture_ns{-1};
-    mutable std::mutex m_stats_lock;
-    std::vector<std::pair<int64_t, int64_t> > m_decode_us;  // (when ms, us)
+    recent_samples m_decode_us;
 };

@@ -68,10 +68,12 @@ bool c_media_protocol::connect_channel(const char* ip, uint16_t port)
 {
     m_ip = ip ? ip : "";
     m_port = port == 0 ? DEFAULT_PORT : port;
+    m_sock = connect_endpoint(m_ip, m_port, CONNECT_TIMEOUT_MS, nullptr);
+    if (m_sock)
+        return true;
+    // The threads still start on a closed socket and end at once.
     m_sock = std::make_shared<c_tcp_sock>();
-    m_sock->startup();
-    m_sock->set_address(ip, m_port);
-    return m_sock->create_sock(nullptr, 0, CONNECT_TIMEOUT_MS) == 1;
+    return false;
 }
 
 void c_media_protocol::start_channel(uint32_t user_id, c_abs_net_handler* handler)

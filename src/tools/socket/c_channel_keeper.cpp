@@ -111,7 +111,7 @@ void c_channel_keeper::run()
         while (m_run.load()) {
             m_attempt.fetch_add(1);
             set_state(channel_state::reconnecting, reason);
-            const std::shared_ptr<c_tcp_sock> sock = connect_endpoint(m_ip, m_port, m_connect_timeout_ms, &reason);
+            const std::shared_ptr<c_tcp_sock> sock = connect_endpoint(m_ip, m_port, k_connect_timeout_ms, &reason);
             if (sock) {
                 if (!m_run.load())
                     break;

@@ -54,8 +54,6 @@ public:
 
     // Called (any thread) whenever the state changes; set before start().
     void set_state_handler(state_fn fn) { m_on_state = std::move(fn); }
-    // Per-attempt connect time-out; short, so that a stop is never held up long.
-    void set_connect_timeout(int ms) { m_connect_timeout_ms = ms; }
 
     // Any thread: the channel is gone (peer close, reset, receive or send
     // error, no answer). Repeated reports of one loss count once.
@@ -81,7 +79,8 @@ private:
     const uint16_t m_port;
     hooks m_hooks;
     state_fn m_on_state;
-    int m_connect_timeout_ms = 1000;
+    // Per-attempt connect time-out; short, so that a stop is never held up long.
+    static constexpr int k_connect_timeout_ms = 1000;
 
     c_wake_up m_wake;
     std::atomic<bool> m_run{true};
