@@ -106,17 +106,20 @@ protected:
         return x.wait_window(k_title_prefix, true, 20000);
     }
 
-    // Waits until devsim's picture shows in the window (pointer kept away).
+    // Waits until devsim's picture shows in the window (pointer kept away),
+    // in the same place in two screenshots running: a window still settling
+    // its layout may show one picture converted for the size before.
     placement wait_picture(Window w, int timeout_ms = 20000)
     {
         const auto end = clock_type::now() + std::chrono::milliseconds(timeout_ms);
-        placement p;
+        placement p, last;
         while (clock_type::now() < end) {
             x.move_pointer(1599, 999);
             const QImage shot = x.screenshot();
             p = find_picture(shot, x.geometry(w));
-            if (p.found)
+            if (p.found && last.found && p.picture == last.picture)
                 return p;
+            last = p;
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
         return p;

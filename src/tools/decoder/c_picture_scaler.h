@@ -7,17 +7,23 @@ struct AVFrame;
 struct SwsContext;
 
 // Converts a decoded picture to 32-bit BGRA (QImage::Format_RGB32 on this
-// little-endian platform) and scales it to the size it occupies on screen,
-// in one libswscale pass. The context is kept while the source size and
-// format and the target size stay the same.
+// little-endian platform) at the size it occupies on screen, straight into
+// the memory the view paints: no full-size RGB picture is ever made. The
+// contexts are kept while the source size and format and the target size
+// stay the same.
 //
 // Scaling uses libswscale's bilinear filter: on reduction its kernel widens
 // with the factor, so every source pixel contributes and thin remote text
 // stays readable instead of losing strokes as with nearest or two-tap
 // sampling; on enlargement it interpolates between neighbours. Bicubic and
 // Lanczos cost about half as much again for little visible gain at the
-// factors a window gives (0.4 to 2). Same size: the plain converter, no
-// filter.
+// factors a window gives (0.4 to 2).
+//
+// A scaled 4:2:0 picture is scaled in its own planes to the target size
+// first and then converted at that size: libswscale's filtered output to
+// packed RGB is its slow stage, and measured side by side the two stages
+// cost 0.72 to 0.82 of the single filtered call (1080p into 640x360 up to
+// 2560x1440). Same size, or another source format: one plain call.
 class c_picture_scaler
 {
 public:
@@ -38,7 +44,11 @@ public:
     int contexts_made() const { return m_made; }
 
 private:
-    SwsContext* m_context = nullptr;
+    void reset();
+
+    SwsContext* m_context = nullptr;  // source -> BGRA, or the planes' scaling
+    SwsContext* m_to_bgra = nullptr;  // scaled planes -> BGRA, when two stages
+    AVFrame* m_planes = nullptr;      // the scaled planes between the stages
     int m_src_w = 0, m_src_h = 0, m_src_format = -1, m_dst_w = 0, m_dst_h = 0;
     int m_made = 0;
 };
