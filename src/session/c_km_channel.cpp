@@ -84,7 +84,7 @@ void c_km_channel::attach(std::shared_ptr<c_tcp_sock> sock, bool reconnect)
     // An unanswered keep-alive is only noticed by the network while bytes wait
     // for their acknowledgement; the keep-alive makes sure some do.
     if (sock->is_open())
-        sock->set_user_timeout(KEEPALIVE_LOSS_MS);
+        sock->set_user_timeout(m_cfg.keepalive_loss_ms);
     auto recv = std::make_unique<c_socket_recv_km1>(sock);
     recv->set_key(m_cfg.in_key);
     recv->set_handler(this);
@@ -289,9 +289,9 @@ void c_km_channel::check_keepalive(int64_t now)
 {
     // Only a device that has shown it answers keep-alives can be judged by
     // their absence; the network's own time-out covers the others.
-    if (m_keepalive_answered.load() && now - m_last_keepalive_answer_ms.load() > KEEPALIVE_LOSS_MS && m_keeper &&
-        m_up.load())
-        m_keeper->lost("no answer to the keep-alive for 30 s");
+    if (m_keepalive_answered.load() && now - m_last_keepalive_answer_ms.load() > m_cfg.keepalive_loss_ms &&
+        m_keeper && m_up.load())
+        m_keeper->lost("no answer to the keep-alive for " + std::to_string(m_cfg.keepalive_loss_ms / 1000) + " s");
 }
 
 void c_km_channel::hand_off(QObject* context, std::function<void()> fn)
@@ -345,7 +345,8 @@ unsigned char c_km_channel::on_net_msg(const void* /*sender*/, const unsigned ch
 
 void c_km_sender::run()
 {
-    int64_t next_keepalive = c_km_channel::now_ms() + c_km_channel::KEEPALIVE_PERIOD_MS;
+    const int period = m_ch.m_cfg.keepalive_period_ms;
+    int64_t next_keepalive = c_km_channel::now_ms() + period;
     while (m_run.load()) {
         // Taken before looking: a message queued after the look ends the wait.
         const unsigned long ticket = m_ch.m_wake.ticket();
@@ -355,7 +356,7 @@ void c_km_sender::run()
         if (now >= next_keepalive) {
             m_ch.check_keepalive(now);
             m_ch.prepend(CMD_KM_KEEPALIVE);
-            next_keepalive = now + c_km_channel::KEEPALIVE_PERIOD_MS;
+            next_keepalive = now + period;
             continue;
         }
         // Asleep until a message, a stop or the next keep-alive.

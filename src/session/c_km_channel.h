@@ -39,13 +39,14 @@ public:
         uint8_t out_key[8] = {};  // enciphers what the viewer sends
         uint8_t in_key[8] = {};   // deciphers what the device sends
         bool absolute_mouse = false;
+        // The device's protocol times these; tests shorten them.
+        int keepalive_period_ms = 10000;
+        // A device that has answered keep-alives and then stays silent this
+        // long is gone, even when the network still takes our bytes.
+        int keepalive_loss_ms = 30000;
     };
 
     static constexpr unsigned ANSWER_WAIT_MS = 200;
-    static constexpr int KEEPALIVE_PERIOD_MS = 10000;
-    // A device that has answered keep-alives and then stays silent this long
-    // is gone, even when the network still takes our bytes.
-    static constexpr int KEEPALIVE_LOSS_MS = 30000;
     static constexpr int CONNECT_TIMEOUT_MS = 2000;
 
     using message_fn = std::function<void(const unsigned char* body, unsigned plain_len_field, unsigned len)>;

@@ -558,8 +558,10 @@ bool c_media_protocol::batch_outstanding()
     // out of turn. Serving it would let the device grow the queue without
     // end, a sector's message for every few bytes it sends. It is asked again
     // after the poll's pause instead.
-    const int queued = m_queue.size();
+    // Pending first: a batch leaves the read thread's count only once all of
+    // it is queued, so the queue read after that holds all of it.
     const int pending = m_read_thread ? m_read_thread->pending() : 0;
+    const int queued = m_queue.size();
     if (queued <= WISH_BACKLOG_LIMIT && pending == 0)
         return false;
     LOG_ERROR("wish out of turn not served: %d messages queued, %d reads waiting; status asked again later", queued,

@@ -60,7 +60,7 @@ void c_read_disk_thread::stop()
 int c_read_disk_thread::pending() const
 {
     std::lock_guard<std::mutex> guard(*m_lock);
-    return static_cast<int>(m_requests.size());
+    return static_cast<int>(m_requests.size()) + (m_in_hand ? 1 : 0);
 }
 
 bool c_read_disk_thread::take_request(uint32_t& start, uint32_t& count)
@@ -71,6 +71,7 @@ bool c_read_disk_thread::take_request(uint32_t& start, uint32_t& count)
     start = m_requests.front().first;
     count = m_requests.front().second;
     m_requests.pop_front();
+    m_in_hand = true;
     return true;
 }
 
@@ -86,7 +87,12 @@ void c_read_disk_thread::run()
         uint32_t start = 0, count = 0;
         // A permit without a request (after reset() or stop()) is simply used up.
         if (take_request(start, count))
+        {
             serve(start, count);
+            // Also when the read failed and nothing was queued.
+            std::lock_guard<std::mutex> guard(*m_lock);
+            m_in_hand = false;
+        }
     }
 }
 
@@ -124,6 +130,17 @@ void c_read_disk_thread::serve(uint32_t start, uint32_t count)
             msg.free_data();
             return;
         }
-        m_send_queue->push(msg);
+        if (i + 1 == count)
+        {
+            // The batch stops counting as pending in the same step as its last
+            // message is queued: from then on the queue tells.
+            std::lock_guard<std::mutex> guard(*m_lock);
+            m_send_queue->push(msg);
+            m_in_hand = false;
+        }
+        else
+        {
+            m_send_queue->push(msg);
+        }
     }
 }

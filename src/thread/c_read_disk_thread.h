@@ -36,7 +36,8 @@ public:
     void stop();
     bool is_running() const { return m_running.load(); }
 
-    // Requests not yet taken by the thread.
+    // Requests not yet served: waiting, or in hand until the last of their
+    // messages is queued (a wish that comes meanwhile is out of turn).
     int pending() const;
 
 protected:
@@ -50,6 +51,7 @@ private:
     std::shared_ptr<c_read_write_disk_sector_win> m_disk;
     std::shared_ptr<std::mutex> m_lock;
     std::list<std::pair<uint32_t, uint32_t>> m_requests;
+    bool m_in_hand = false;  // under m_lock
     QSemaphore m_request_sem{0};
     std::atomic<bool> m_running{true};
 };

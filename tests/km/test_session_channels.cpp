@@ -81,6 +81,39 @@ TEST(SessionChannels, KmOpensInOrderAndReplaysTheOpeningWithEverythingLetGo)
     ch.stop();
 }
 
+TEST(SessionChannels, KmGivesUpADeviceOnlyWhenItsKeepAliveAnswersStop)
+{
+    // Times shortened from 10 s and 30 s; the rules are the same.
+    LoopbackPeer device;
+    c_km_channel::config cfg = km_config(device.port());
+    cfg.keepalive_period_ms = 100;
+    cfg.keepalive_loss_ms = 400;
+    c_km_channel ch(cfg);
+    ASSERT_TRUE(ch.connect());
+    ASSERT_TRUE(device.accept_client());
+    ch.start();
+    ASSERT_EQ(read_answered(device, 2).size(), 2u);  // user id, privilege request
+
+    // A device that never answers keep-alives keeps its connection: five
+    // keep-alives (longer than the loss time) arrive on the first one.
+    const std::vector<uint8_t> keepalive{CMD_KM_KEEPALIVE, 0};
+    for (int i = 0; i < 5; ++i) {
+        std::vector<uint8_t> frame;
+        ASSERT_TRUE(H264VideoSession::read_whole_frame(device, frame));
+        EXPECT_EQ(km_plain_body(frame), keepalive);
+    }
+    EXPECT_EQ(ch.reconnect_attempts(), 0);
+
+    // Once it has answered one and then falls silent, with the connection
+    // still open, the channel gives it up and connects again.
+    const auto answered = read_answered(device, 1);
+    ASSERT_EQ(answered.size(), 1u);
+    EXPECT_EQ(answered[0], keepalive);
+    ASSERT_TRUE(device.accept_client(10000));
+    EXPECT_GE(ch.reconnect_attempts(), 1);
+    ch.stop();
+}
+
 TEST(SessionChannels, VideoStartsEachConnectionWithTheUserIdAndANewPipeline)
 {
     LoopbackPeer device;

@@ -448,6 +448,20 @@ TEST_F(MediaProtocol, ShortMessagesAreLoggedAndChangeNothing)
     EXPECT_TRUE(log.contains("err map ack_err"));
 }
 
+TEST_F(MediaProtocol, AWishWhileTheBatchIsStillBeingReadIsOutOfTurn)
+{
+    // The read thread takes a batch off its list before it reads and queues
+    // it; a wish that comes meanwhile must not be served as if nothing were
+    // outstanding. Wishes keep coming until the whole batch is queued.
+    map();
+    EXPECT_EQ(0, deliver(status_answer(1, 0, 200)));
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (q().size() < 200 && std::chrono::steady_clock::now() < end)
+        deliver(status_answer(1, 0, 200));
+    ASSERT_EQ(200, q().size());
+    EXPECT_FALSE(wait_until([&] { return q().size() > 200; }, 300)) << q().size();
+}
+
 TEST_F(MediaProtocol, ReadWishesBetweenUnmapAndMapAreCheckedLikeLaterOnes)
 {
     // The map waits between its unmap and its map message; wishes that come
