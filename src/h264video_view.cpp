@@ -2,6 +2,7 @@
 // full screen, optimum size, the window size file, the cursor over the video,
 // and the mapping of local mouse positions to the remote screen.
 #include <algorithm>
+#include <cmath>
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -155,13 +156,13 @@ void H264Video::on_slot_decode_one_frame(QImage image)
     if (pipeline) {
         if (!m_pictureClock.isValid())
             m_pictureClock.start();
-        const qint64 since = m_pictureClock.elapsed() - m_lastPictureMs;
-        if (m_lastPictureMs > 0 && since < k_minPictureGapMs) {
-            // Too soon after the last one: the newest picture is drawn when
-            // the gap is over, through the same signal.
+        const double wait = m_drawPacer.wait_ms(pictureClockMs());
+        if (wait > 0.0) {
+            // Too soon after the last ones: the newest picture is drawn when
+            // the pacer allows, through the same signal.
             if (!m_pictureDeferred) {
                 m_pictureDeferred = true;
-                QTimer::singleShot(int(k_minPictureGapMs - since), Qt::PreciseTimer, this, [this] {
+                QTimer::singleShot(int(std::ceil(wait)), Qt::PreciseTimer, this, [this] {
                     m_pictureDeferred = false;
                     emit signal_decode_one_frame(QImage());
                 });
@@ -170,16 +171,16 @@ void H264Video::on_slot_decode_one_frame(QImage image)
         }
         if (!pipeline->has_picture())
             return;
-        // The gap counts from when the picture was taken, not from when its
-        // conversion ended, so that converting does not shorten it.
-        const qint64 takenMs = std::max<qint64>(1, m_pictureClock.elapsed());
+        // Paced from when the picture was taken, not from when its conversion
+        // ended, so that converting does not shorten the spacing.
+        const double takenMs = pictureClockMs();
         // The picture shown is let go first, so the new one is converted into
         // the same memory (the screen keeps showing it until repainted).
         c_picture_view* view = pictureView();
         view->release_picture();
         image = pipeline->take_picture([view](const QSize& s) { return view->target_size(s); }, &source);
         if (!image.isNull()) {
-            m_lastPictureMs = takenMs;
+            m_drawPacer.drawn(takenMs);
             noteShownPicture();
             m_noSignalShown = false;
         }

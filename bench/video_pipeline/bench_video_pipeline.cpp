@@ -147,7 +147,7 @@ throughput viewer_round(const bench::test_stream& st)
 // Latency of each picture, paced at k_fps with one picture in flight; in
 // *decoded the part up to the receive thread's hand-over (decoded and
 // converted), for each picture shown; in *deferred the pictures the window
-// held back for its minimum gap between two draws.
+// held back by its pacing of draws.
 std::vector<double> latency_run(const bench::test_stream& st, int* lost, std::vector<double>* decoded,
                                 int* deferred)
 {
@@ -158,7 +158,7 @@ std::vector<double> latency_run(const bench::test_stream& st, int* lost, std::ve
     bench::label_probe probe(*v.s.window);
     // The receive thread tells the GUI thread of each new picture right after
     // handing it over: timed there, in that thread. The same signal from the
-    // GUI thread is a picture held back and drawn when the gap is over.
+    // GUI thread is a picture held back and drawn when the pacing allows.
     std::mutex handed_lock;
     std::vector<bench::clock::time_point> handed;
     *deferred = 0;
@@ -267,7 +267,7 @@ int main()
                "< 8 ms", bench::yes_no(p50 < 8.0 && !lat.empty()));
     bench::row(k_name, "same, 99th percentile ms (" + std::to_string(lat.size()) + " pictures, " +
                            std::to_string(lost) + " not shown, " + std::to_string(deferred) +
-                           " held back for the gap between draws)",
+                           " held back by the pacing of draws)",
                bench::fmt(p99, 2), "", "", "< 8 ms", bench::yes_no(p99 < 8.0 && !lat.empty() && lost == 0));
     bench::row(k_name,
                "of which last byte to picture decoded, converted and handed over, median / p99 ms (reference: "

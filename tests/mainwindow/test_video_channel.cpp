@@ -208,10 +208,11 @@ TEST(VideoChannel, ABurstOfPicturesIsThinnedToTheScreenButTheNewestIsShown)
     ASSERT_TRUE(newest) << "the newest picture never reached the label";
     ASSERT_FALSE(renders.empty());
     EXPECT_LT(renders.size(), size_t(n));
-    // Decoded pictures are drawn no closer together than the pacing allows
-    // (well below the 12 ms gap: a render itself takes time, and slower
-    // under the sanitizers).
+    // Decoded pictures are drawn no closer together than the pacing allows:
+    // two may follow one another, but a third only 12 ms after the first
+    // (8 ms here: a render itself takes time, and slower under the
+    // sanitizers).
     using ms = std::chrono::duration<double, std::milli>;
-    for (size_t i = 1; i < renders.size(); ++i)
-        EXPECT_GE(ms(renders[i] - renders[i - 1]).count(), 5.0) << i;
+    for (size_t i = 2; i < renders.size(); ++i)
+        EXPECT_GE(ms(renders[i] - renders[i - 2]).count(), 8.0) << i;
 }

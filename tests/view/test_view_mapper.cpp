@@ -1,11 +1,12 @@
 // The view's arithmetic without a window: fitting, absolute and relative mapping,
-// the window size file's line.
+// the window size file's line, the pacing of draws.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <numeric>
 
 #include "tools/key_mouse/c_view_mapper.h"
+#include "view/c_draw_pacer.h"
 
 namespace {
 
@@ -204,4 +205,34 @@ TEST(ClientSizeLine, OnlyTwoPartsAreTaken)
     EXPECT_FALSE(c_view_mapper::parse_client_size(",,,", w, h));
     EXPECT_EQ(w, -7);
     EXPECT_EQ(h, -7);
+}
+
+TEST(DrawPacer, AJitteredStreamNeverWaitsAndABurstIsHeldToTheAverageRate)
+{
+    // 60/s with every fifth picture 8 ms late: the on-time picture after a
+    // late one comes 8.7 ms after it, and is still drawn at once.
+    c_draw_pacer jitter(12.0, 2.0);
+    for (int i = 0; i < 300; ++i) {
+        const double t = i * 1000.0 / 60.0 + (i % 5 == 0 ? 8.0 : 0.0);
+        ASSERT_EQ(jitter.wait_ms(t), 0.0) << "picture " << i;
+        jitter.drawn(t);
+    }
+
+    // A picture ready every 2 ms for a second, each drawn when allowed:
+    // about one per 12 ms, not 500.
+    c_draw_pacer burst(12.0, 2.0);
+    int draws = 0;
+    double t = 0.0;
+    while (t < 1000.0) {
+        const double wait = burst.wait_ms(t);
+        if (wait > 0.0) {
+            t += wait;
+            continue;
+        }
+        burst.drawn(t);
+        ++draws;
+        t += 2.0;
+    }
+    EXPECT_GE(draws, 1000 / 12 - 1);
+    EXPECT_LE(draws, 1000 / 12 + 2);
 }
