@@ -22,3 +22,16 @@ inline std::vector<QJsonObject> read_devsim_events(const QString& path)
             out.push_back(QJsonDocument::fromJson(line).object());
     return out;
 }
+
+// The KM messages devsim received under one name ("mouse-abs", "keyboard", ...), in order.
+inline std::vector<QJsonObject> devsim_km_received(const QString& path, const char* name)
+{
+    std::vector<QJsonObject> out;
+    for (const QJsonObject& e : read_devsim_events(path))
+        if (e.value(QStringLiteral("channel")).toString() == QLatin1String("km") &&
+            e.value(QStringLiteral("event")).toString() == QLatin1String("recv") &&
+            e.value(QStringLiteral("fields")).toObject().value(QStringLiteral("name")).toString() ==
+                QLatin1String(name))
+            out.push_back(e);
+    return out;
+}

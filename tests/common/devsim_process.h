@@ -3,6 +3,9 @@
 // end-to-end test, with bounded waits; both are killed when the test ends.
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QPoint>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QString>
@@ -57,6 +60,22 @@ public:
             if (proc.waitForReadyRead(200))
                 out += proc.readAllStandardOutput();
         return QString::fromUtf8(out).trimmed();
+    }
+
+    // The status reply ("ok {json}") as an object; empty without one.
+    QJsonObject status()
+    {
+        const QString reply = command(QStringLiteral("status"));
+        if (!reply.startsWith(QLatin1String("ok ")))
+            return QJsonObject();
+        return QJsonDocument::fromJson(reply.mid(3).toUtf8()).object();
+    }
+
+    // Where the remote pointer is; (-1, -1) when devsim does not say.
+    QPoint pointer()
+    {
+        const QStringList xy = status().value(QStringLiteral("pointer")).toString().split(QLatin1Char(','));
+        return xy.size() == 2 ? QPoint(xy[0].toInt(), xy[1].toInt()) : QPoint(-1, -1);
     }
 
     void stop()

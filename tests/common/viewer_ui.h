@@ -4,8 +4,6 @@
 // on screen by its icon, and the virtual media dialog's drive list, file
 // dialog, read-only box and map button. Link X11 and Xtst (x11_display.h).
 #include <QImage>
-#include <QProcess>
-#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 
@@ -23,22 +21,7 @@ public:
     viewer_ui(const x11_display& x, const QString& source_dir) : m_x(x), m_source_dir(source_dir) {}
 
     // One xdotool call on the test's display, bounded.
-    bool xdo(const QStringList& args) const
-    {
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("DISPLAY"), QString::fromStdString(m_x.name()));
-        p.setProcessEnvironment(env);
-        p.start(QStringLiteral("xdotool"), args);
-        if (!p.waitForStarted(5000))
-            return false;
-        if (!p.waitForFinished(10000)) {
-            p.kill();
-            p.waitForFinished(5000);
-            return false;
-        }
-        return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-    }
+    bool xdo(const QStringList& args) const { return m_x.xdotool(args); }
 
     // Gives a window the keyboard, as a window manager would on activation.
     bool focus(Window w) const

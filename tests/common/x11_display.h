@@ -18,8 +18,11 @@
 #include <unistd.h>
 
 #include <QImage>
+#include <QProcess>
+#include <QProcessEnvironment>
 #include <QRect>
 #include <QString>
+#include <QStringList>
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -87,6 +90,24 @@ public:
 
     bool ok() const { return m_dpy != nullptr; }
     const std::string& name() const { return m_name; }
+
+    // One xdotool call on this display, bounded.
+    bool xdotool(const QStringList& args) const
+    {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DISPLAY"), QString::fromStdString(m_name));
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral("xdotool"), args);
+        if (!p.waitForStarted(5000))
+            return false;
+        if (!p.waitForFinished(20000)) {
+            p.kill();
+            p.waitForFinished(5000);
+            return false;
+        }
+        return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    }
     Display* dpy() const { return m_dpy; }
 
     // Top-level windows (children of the root) that are mapped and whose

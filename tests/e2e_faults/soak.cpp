@@ -73,13 +73,6 @@ long rss_kib(qint64 pid)
     return -1;
 }
 
-// devsim's status reply ("ok {json}") as an object.
-QJsonObject status_of(devsim_process& dev)
-{
-    const QString reply = dev.command(QStringLiteral("status"));
-    return QJsonDocument::fromJson(reply.mid(3).toUtf8()).object();
-}
-
 bool fail(const char* what)
 {
     std::fprintf(stderr, "soak: %s\n", what);
@@ -157,7 +150,7 @@ bool soak::start()
     const Window dialog = m_ui.open_media_dialog(m_main);
     if (!dialog || !m_ui.choose_image(dialog, path("disk.img")) || !m_ui.press_map(dialog, false))
         return fail("the media dialog could not be driven");
-    if (!wait_until([&] { return status_of(m_dev).value(QLatin1String("wholeDiskRead")).toBool(); }, 300000, 500))
+    if (!wait_until([&] { return m_dev.status().value(QLatin1String("wholeDiskRead")).toBool(); }, 300000, 500))
         return fail("devsim never read the whole image");
     if (read_file(path("devsim-copy.img")) != m_expected)
         return fail("devsim read other bytes than the image's");
@@ -174,7 +167,7 @@ bool soak::media_round(std::mt19937& rng)
     const QString chunk = path("round.bin");
     if (!write_file(chunk, bytes))
         return false;
-    auto idle = [&] { return status_of(m_dev).value(QLatin1String("mediaJobs")).toInt() == 0; };
+    auto idle = [&] { return m_dev.status().value(QLatin1String("mediaJobs")).toInt() == 0; };
     if (!m_dev.command(QStringLiteral("write %1 %2").arg(start).arg(chunk)).startsWith(QStringLiteral("ok")) ||
         !wait_until(idle, 60000, 20))
         return false;
@@ -297,7 +290,7 @@ int soak::run()
     qint64 lastKm = -1;
     wait_until(
         [&] {
-            const qint64 km = status_of(m_dev).value(QLatin1String("kmReceived")).toInteger();
+            const qint64 km = m_dev.status().value(QLatin1String("kmReceived")).toInteger();
             const bool still = km == lastKm;
             lastKm = km;
             return still;
@@ -314,7 +307,7 @@ int soak::run()
     }();
     const bool textOk = text == textBefore + typed;
     const bool keysOk = textOk && reports == 2 * typedChars;
-    const QJsonObject st = status_of(m_dev);
+    const QJsonObject st = m_dev.status();
 
     const auto t = clock_type::now();
     m_x.request_close(m_main);

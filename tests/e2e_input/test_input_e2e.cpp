@@ -92,9 +92,9 @@ public:
         ASSERT_GT(g.width(), k_area_w);
         area = QRect(g.right() + 1 - k_area_w, g.top(), k_area_w, k_area_h);
         // The privilege answer (a KM message sent after the user id) came back.
-        ASSERT_TRUE(wait_for([&] { return status().value(QStringLiteral("kmReceived")).toInt() >= 2; }, 20000))
+        ASSERT_TRUE(wait_for([&] { return dev.status().value(QStringLiteral("kmReceived")).toInt() >= 2; }, 20000))
             << "no KM message reached devsim";
-        ASSERT_TRUE(wait_for([&] { return status().value(QStringLiteral("pictures")).toInt() > 5; }, 20000));
+        ASSERT_TRUE(wait_for([&] { return dev.status().value(QStringLiteral("pictures")).toInt() > 5; }, 20000));
     }
 
     void TearDown() override
@@ -154,7 +154,7 @@ public:
     std::vector<std::pair<int, int>> key_presses(size_t from)
     {
         std::vector<std::pair<int, int>> out;
-        const auto reports = km_received("keyboard");
+        const auto reports = devsim_km_received(events, "keyboard");
         for (size_t i = from; i < reports.size(); ++i) {
             const QByteArray b = QByteArray::fromHex(reports[i].value(QStringLiteral("hex")).toString().toLatin1());
             if (b.size() == 9 && b[3] != 0)
@@ -174,76 +174,39 @@ public:
         return r == GrabSuccess;
     }
 
-    QJsonObject status()
-    {
-        const QString reply = dev.command(QStringLiteral("status"));
-        if (!reply.startsWith(QLatin1String("ok ")))
-            return QJsonObject();
-        return QJsonDocument::fromJson(reply.mid(3).toUtf8()).object();
-    }
-
-    QPoint remote_pointer()
-    {
-        const QStringList xy = status().value(QStringLiteral("pointer")).toString().split(QLatin1Char(','));
-        return xy.size() == 2 ? QPoint(xy[0].toInt(), xy[1].toInt()) : QPoint(-1, -1);
-    }
-
     bool pointer_near(const QPoint& expected, int tolerance)
     {
-        const QPoint p = remote_pointer();
+        const QPoint p = dev.pointer();
         return std::abs(p.x() - expected.x()) <= tolerance && std::abs(p.y() - expected.y()) <= tolerance;
     }
 
     // Screen position of a point of the video area.
     QPoint on_screen(int lx, int ly) const { return area.topLeft() + QPoint(lx, ly); }
 
-    bool xdotool(const QStringList& args)
-    {
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("DISPLAY"), QString::fromStdString(x.name()));
-        p.setProcessEnvironment(env);
-        p.start(QStringLiteral("xdotool"), args);
-        return p.waitForFinished(20000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-    }
-
     bool move_to(const QPoint& screen)
     {
-        return xdotool({QStringLiteral("mousemove"), QString::number(screen.x()), QString::number(screen.y())});
+        return x.xdotool({QStringLiteral("mousemove"), QString::number(screen.x()), QString::number(screen.y())});
     }
 
     // Pointer on the video and one click, so the label has the keyboard; the
     // first move over the video aligns the mouse, which moves the pointer.
     void focus_video()
     {
-        const int before = status().value(QStringLiteral("kmReceived")).toInt();
+        const int before = dev.status().value(QStringLiteral("kmReceived")).toInt();
         ASSERT_TRUE(move_to(on_screen(200, 300)));
         // Something arrives (the alignment, if this move is the first), then
         // the KM channel goes quiet.
         int last = before, quietReads = 0;
         ASSERT_TRUE(wait_for(
             [&] {
-                const int n = status().value(QStringLiteral("kmReceived")).toInt();
+                const int n = dev.status().value(QStringLiteral("kmReceived")).toInt();
                 quietReads = n == last ? quietReads + 1 : 0;
                 last = n;
                 return n > before && quietReads >= 10;
             },
             10000));
         ASSERT_TRUE(move_to(on_screen(210, 300)));
-        ASSERT_TRUE(xdotool({QStringLiteral("click"), QStringLiteral("1")}));
-    }
-
-    // Received KM messages of devsim's events file, with their decoded fields.
-    std::vector<QJsonObject> km_received(const char* name)
-    {
-        std::vector<QJsonObject> out;
-        for (const QJsonObject& e : read_devsim_events(events))
-            if (e.value(QStringLiteral("channel")).toString() == QLatin1String("km") &&
-                e.value(QStringLiteral("event")).toString() == QLatin1String("recv") &&
-                e.value(QStringLiteral("fields")).toObject().value(QStringLiteral("name")).toString() ==
-                    QLatin1String(name))
-                out.push_back(e);
-        return out;
+        ASSERT_TRUE(x.xdotool({QStringLiteral("click"), QStringLiteral("1")}));
     }
 
     QTemporaryDir dir;
@@ -264,15 +227,15 @@ TEST_F(InputE2E, TypedTextArrivesAsTyped)
 {
     ASSERT_NO_FATAL_FAILURE(start("1"));
     ASSERT_NO_FATAL_FAILURE(focus_video());
-    ASSERT_TRUE(xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("40"),
+    ASSERT_TRUE(x.xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("40"),
                          QStringLiteral("Hello, World!")}));
-    EXPECT_TRUE(wait_for([&] { return status().value(QStringLiteral("typed")).toString() == "Hello, World!"; },
+    EXPECT_TRUE(wait_for([&] { return dev.status().value(QStringLiteral("typed")).toString() == "Hello, World!"; },
                          20000))
-        << status().value(QStringLiteral("typed")).toString().toStdString();
+        << dev.status().value(QStringLiteral("typed")).toString().toStdString();
     // Every key went up again (the last release may still be on its way when
     // the text is complete).
     const auto last_report = [&] {
-        const auto reports = km_received("keyboard");
+        const auto reports = devsim_km_received(events, "keyboard");
         return reports.empty() ? QString() : reports.back().value(QStringLiteral("hex")).toString();
     };
     EXPECT_TRUE(wait_for([&] { return last_report() == QStringLiteral("030000000000000000"); }, 5000))
@@ -287,22 +250,22 @@ TEST_F(InputE2E, AbsolutePointerLandsWhereTheLocalOneIs)
     // Local (512, 384) is picture (640, 360); local (100, 196) is (125, 125).
     ASSERT_TRUE(move_to(on_screen(512, k_origin_y + 288)));
     EXPECT_TRUE(wait_for([&] { return pointer_near(QPoint(640, 360), 2); }, 10000))
-        << remote_pointer().x() << "," << remote_pointer().y();
+        << dev.pointer().x() << "," << dev.pointer().y();
     ASSERT_TRUE(move_to(on_screen(100, k_origin_y + 100)));
     EXPECT_TRUE(wait_for([&] { return pointer_near(QPoint(125, 125), 2); }, 10000))
-        << remote_pointer().x() << "," << remote_pointer().y();
+        << dev.pointer().x() << "," << dev.pointer().y();
 
     // A click there: pressed and released at that place.
-    const size_t before = km_received("mouse-abs").size();
-    ASSERT_TRUE(xdotool({QStringLiteral("click"), QStringLiteral("1")}));
+    const size_t before = devsim_km_received(events, "mouse-abs").size();
+    ASSERT_TRUE(x.xdotool({QStringLiteral("click"), QStringLiteral("1")}));
     ASSERT_TRUE(wait_for(
         [&] {
-            const auto m = km_received("mouse-abs");
+            const auto m = devsim_km_received(events, "mouse-abs");
             return m.size() >= before + 2 &&
                    m.back().value(QStringLiteral("fields")).toObject().value(QStringLiteral("buttons")).toInt() == 0;
         },
         10000));
-    const auto m = km_received("mouse-abs");
+    const auto m = devsim_km_received(events, "mouse-abs");
     bool pressed = false;
     for (size_t i = before; i < m.size(); ++i) {
         const QJsonObject f = m[i].value(QStringLiteral("fields")).toObject();
@@ -323,30 +286,30 @@ TEST_F(InputE2E, RelativePointerMovesByTheScaledSteps)
     // Settle at A, then go by (+80, +40) and (-160, -80) local pixels: the
     // remote pointer moves by 1.25 times that.
     const QPoint a = on_screen(300, k_origin_y + 200);
-    const QPoint start = remote_pointer();
+    const QPoint start = dev.pointer();
     ASSERT_TRUE(move_to(a));
-    ASSERT_TRUE(wait_for([&] { return remote_pointer() != start; }, 10000));
+    ASSERT_TRUE(wait_for([&] { return dev.pointer() != start; }, 10000));
     QPoint last(-1, -1);
     int same = 0;
     ASSERT_TRUE(wait_for(
         [&] {
-            const QPoint p = remote_pointer();
+            const QPoint p = dev.pointer();
             same = p == last ? same + 1 : 0;
             last = p;
             return same >= 3;
         },
         10000));
-    const QPoint p0 = remote_pointer();
+    const QPoint p0 = dev.pointer();
 
     ASSERT_TRUE(move_to(a + QPoint(80, 40)));
     const QPoint expect1 = p0 + QPoint(int(80 * k_scale), int(40 * k_scale));
     EXPECT_TRUE(wait_for([&] { return pointer_near(expect1, 2); }, 10000))
-        << remote_pointer().x() << "," << remote_pointer().y() << " expected " << expect1.x() << "," << expect1.y();
+        << dev.pointer().x() << "," << dev.pointer().y() << " expected " << expect1.x() << "," << expect1.y();
 
     ASSERT_TRUE(move_to(a + QPoint(-80, -40)));
     const QPoint expect2 = p0 + QPoint(int(-80 * k_scale), int(-40 * k_scale));
     EXPECT_TRUE(wait_for([&] { return pointer_near(expect2, 2); }, 10000))
-        << remote_pointer().x() << "," << remote_pointer().y() << " expected " << expect2.x() << "," << expect2.y();
+        << dev.pointer().x() << "," << dev.pointer().y() << " expected " << expect2.x() << "," << expect2.y();
 }
 
 TEST_F(InputE2E, LockKeyHoldsTheDeviceLedsOffThenTheyReachTheXServer)
@@ -358,8 +321,8 @@ TEST_F(InputE2E, LockKeyHoldsTheDeviceLedsOffThenTheyReachTheXServer)
     // CapsLock in the viewer: the X server locks Caps itself, devsim toggles its
     // own Caps and reports its LEDs (Caps only) within the 3 s hold.
     const auto pressed = clock_type::now();
-    ASSERT_TRUE(xdotool({QStringLiteral("key"), QStringLiteral("Caps_Lock")}));
-    ASSERT_TRUE(wait_for([&] { return status().value(QStringLiteral("leds")).toInt() == 2; }, 5000));
+    ASSERT_TRUE(x.xdotool({QStringLiteral("key"), QStringLiteral("Caps_Lock")}));
+    ASSERT_TRUE(wait_for([&] { return dev.status().value(QStringLiteral("leds")).toInt() == 2; }, 5000));
     ASSERT_TRUE(wait_for([&] { return indicators(x.dpy()) == 0x02; }, 2000));
 
     // devsim's LED state 5 (Num, Scroll) is ignored until the hold has passed,
@@ -394,7 +357,7 @@ void open_key_menu(InputE2E& t)
     ASSERT_LT(button.err, 6.0) << "the key menu button is not on the tool bar";
     const size_t windows = t.x.find_windows("", true).size();
     ASSERT_TRUE(t.move_to(button.centre()));
-    ASSERT_TRUE(t.xdotool({QStringLiteral("click"), QStringLiteral("1")}));
+    ASSERT_TRUE(t.x.xdotool({QStringLiteral("click"), QStringLiteral("1")}));
     ASSERT_TRUE(wait_for([&] { return t.x.find_windows("", true).size() > windows; }, 5000)) << "no menu opened";
 }
 
@@ -403,14 +366,14 @@ TEST_F(InputE2E, CtrlAltDelFromTheKeyMenu)
     ASSERT_NO_FATAL_FAILURE(start("1"));
 
     // The menu opens at once; its second entry is Ctrl+Alt+Del.
-    const size_t before = km_received("keyboard").size();
+    const size_t before = devsim_km_received(events, "keyboard").size();
     ASSERT_NO_FATAL_FAILURE(open_key_menu(*this));
-    ASSERT_TRUE(xdotool({QStringLiteral("key"), QStringLiteral("Down"), QStringLiteral("Down"), QStringLiteral("Return")}));
-    ASSERT_TRUE(wait_for([&] { return km_received("keyboard").size() >= before + 2; }, 10000));
+    ASSERT_TRUE(x.xdotool({QStringLiteral("key"), QStringLiteral("Down"), QStringLiteral("Down"), QStringLiteral("Return")}));
+    ASSERT_TRUE(wait_for([&] { return devsim_km_received(events, "keyboard").size() >= before + 2; }, 10000));
 
     // Control and Alt with Delete, then all keys up; nothing else with a key.
     std::vector<QString> sent;
-    for (const auto& e : km_received("keyboard"))
+    for (const auto& e : devsim_km_received(events, "keyboard"))
         sent.push_back(e.value(QStringLiteral("hex")).toString());
     sent.erase(sent.begin(), sent.begin() + long(before));
     std::vector<QString> withKeys;
@@ -420,14 +383,14 @@ TEST_F(InputE2E, CtrlAltDelFromTheKeyMenu)
     ASSERT_EQ(withKeys.size(), 1u);
     EXPECT_EQ(withKeys[0], QStringLiteral("0305004c0000000000"));
     EXPECT_EQ(sent.back(), QStringLiteral("030000000000000000"));
-    EXPECT_TRUE(status().value(QStringLiteral("typed")).toString().contains(QStringLiteral("Ctrl+Alt+Delete")));
+    EXPECT_TRUE(dev.status().value(QStringLiteral("typed")).toString().contains(QStringLiteral("Ctrl+Alt+Delete")));
 }
 
 TEST_F(InputE2E, ClosingTheWindowEndsTheViewerWhileTheKeyDialogIsOpen)
 {
     ASSERT_NO_FATAL_FAILURE(start("1"));
     ASSERT_NO_FATAL_FAILURE(open_key_menu(*this));
-    ASSERT_TRUE(xdotool({QStringLiteral("key"), QStringLiteral("Up"), QStringLiteral("Return")}));
+    ASSERT_TRUE(x.xdotool({QStringLiteral("key"), QStringLiteral("Up"), QStringLiteral("Return")}));
     ASSERT_NE(x.wait_window("Shotcut Setting", false, 10000), 0u) << "the key setting dialog did not open";
 
     x.request_close(win);
@@ -446,7 +409,7 @@ void type_german_keys(InputE2E& t)
     ASSERT_NO_FATAL_FAILURE(t.start("1", t.config));
     ASSERT_NO_FATAL_FAILURE(t.focus_video());
     for (const char* k : k_german_keys)
-        ASSERT_TRUE(t.xdotool({QStringLiteral("key"), QString::fromLatin1(k)}));
+        ASSERT_TRUE(t.x.xdotool({QStringLiteral("key"), QString::fromLatin1(k)}));
 }
 
 }  // namespace
@@ -477,10 +440,10 @@ TEST_F(InputE2E, PasteTypesTheClipboardOnAUsRemote)
     ASSERT_NO_FATAL_FAILURE(start("1"));
     ASSERT_NO_FATAL_FAILURE(focus_video());
     ASSERT_NO_FATAL_FAILURE(set_clipboard("Hello, World 42!\n"));
-    ASSERT_TRUE(xdotool({QStringLiteral("key"), QStringLiteral("ctrl+alt+shift+v")}));
+    ASSERT_TRUE(x.xdotool({QStringLiteral("key"), QStringLiteral("ctrl+alt+shift+v")}));
     const QString expected = QStringLiteral("Hello, World 42!\u23ce");
-    EXPECT_TRUE(wait_for([&] { return status().value(QStringLiteral("typed")).toString() == expected; }, 20000))
-        << status().value(QStringLiteral("typed")).toString().toStdString();
+    EXPECT_TRUE(wait_for([&] { return dev.status().value(QStringLiteral("typed")).toString() == expected; }, 20000))
+        << dev.status().value(QStringLiteral("typed")).toString().toStdString();
 }
 
 TEST_F(InputE2E, PasteUsesTheGermanKeysAndCountsWhatItCannotType)
@@ -489,8 +452,8 @@ TEST_F(InputE2E, PasteUsesTheGermanKeysAndCountsWhatItCannotType)
     ASSERT_NO_FATAL_FAILURE(start("1", config));
     ASSERT_NO_FATAL_FAILURE(focus_video());
     ASSERT_NO_FATAL_FAILURE(set_clipboard("yZ!\xe6\x97\xa5"));
-    const size_t mark = km_received("keyboard").size();
-    ASSERT_TRUE(xdotool({QStringLiteral("key"), QStringLiteral("ctrl+alt+shift+v")}));
+    const size_t mark = devsim_km_received(events, "keyboard").size();
+    ASSERT_TRUE(x.xdotool({QStringLiteral("key"), QStringLiteral("ctrl+alt+shift+v")}));
     const std::vector<std::pair<int, int>> expected = {{0, 0x1D}, {0x02, 0x1C}, {0x02, 0x1E}};
     EXPECT_TRUE(wait_for([&] { return key_presses(mark).size() >= expected.size(); }, 10000));
     EXPECT_EQ(key_presses(mark), expected);
@@ -516,7 +479,7 @@ void click_tool(InputE2E& t, const char* path)
         5000);
     ASSERT_LT(button.err, 6.0) << path << " is not on the tool bar";
     ASSERT_TRUE(t.move_to(button.centre()));
-    ASSERT_TRUE(t.xdotool({QStringLiteral("click"), QStringLiteral("1")}));
+    ASSERT_TRUE(t.x.xdotool({QStringLiteral("click"), QStringLiteral("1")}));
 }
 
 TEST_F(InputE2E, FullScreenGrabsTheKeyboardAndTheChordLetsItGo)
@@ -527,15 +490,15 @@ TEST_F(InputE2E, FullScreenGrabsTheKeyboardAndTheChordLetsItGo)
     ASSERT_NO_FATAL_FAILURE(click_tool(*this, KVM_SOURCE_DIR "/resources/images/fullscreen.png"));
     ASSERT_TRUE(wait_for([&] { return !keyboard_free(); }, 10000)) << "the viewer did not grab the keyboard";
 
-    const size_t mark = km_received("keyboard").size();
-    ASSERT_TRUE(xdotool({QStringLiteral("key"), QStringLiteral("alt+Tab")}));
+    const size_t mark = devsim_km_received(events, "keyboard").size();
+    ASSERT_TRUE(x.xdotool({QStringLiteral("key"), QStringLiteral("alt+Tab")}));
     // Left Alt held with Tab (xdotool lets Alt go first).
     EXPECT_TRUE(wait_for([&] { return !key_presses(mark).empty(); }, 10000));
     const auto presses = key_presses(mark);
     ASSERT_FALSE(presses.empty());
     EXPECT_EQ(presses.front(), std::make_pair(0x04, 0x2B));
 
-    ASSERT_TRUE(xdotool({QStringLiteral("key"), QStringLiteral("ctrl+alt+shift+F12")}));
+    ASSERT_TRUE(x.xdotool({QStringLiteral("key"), QStringLiteral("ctrl+alt+shift+F12")}));
     EXPECT_TRUE(wait_for([&] { return keyboard_free(); }, 10000)) << "the keyboard is still grabbed";
     // Full screen was left too: the tool bar's button enters it again (and grabs
     // again) instead of leaving it. Nothing of the chord reached the device.
@@ -552,13 +515,13 @@ TEST_F(InputE2E, AButtonReleasedOutsideThePictureIsReleasedOnTheDevice)
     ASSERT_NO_FATAL_FAILURE(start("1"));
     ASSERT_NO_FATAL_FAILURE(focus_video());
     ASSERT_TRUE(move_to(on_screen(400, k_origin_y + 200)));
-    ASSERT_TRUE(xdotool({QStringLiteral("mousedown"), QStringLiteral("1")}));
-    ASSERT_TRUE(wait_for([&] { return status().value(QStringLiteral("buttons")).toInt() == 1; }, 5000));
+    ASSERT_TRUE(x.xdotool({QStringLiteral("mousedown"), QStringLiteral("1")}));
+    ASSERT_TRUE(wait_for([&] { return dev.status().value(QStringLiteral("buttons")).toInt() == 1; }, 5000));
     // Dragged out of the window, released there.
     const QRect g = x.geometry(win);
     ASSERT_TRUE(move_to(QPoint(g.right() + 100, g.bottom() + 100)));
-    ASSERT_TRUE(xdotool({QStringLiteral("mouseup"), QStringLiteral("1")}));
-    EXPECT_TRUE(wait_for([&] { return status().value(QStringLiteral("buttons")).toInt() == 0; }, 1000));
+    ASSERT_TRUE(x.xdotool({QStringLiteral("mouseup"), QStringLiteral("1")}));
+    EXPECT_TRUE(wait_for([&] { return dev.status().value(QStringLiteral("buttons")).toInt() == 0; }, 1000));
 }
 
 TEST_F(InputE2E, ADoubleClickDoesNotMakeTheNextAlignmentADrag)
@@ -566,19 +529,19 @@ TEST_F(InputE2E, ADoubleClickDoesNotMakeTheNextAlignmentADrag)
     ASSERT_NO_FATAL_FAILURE(start("1"));
     ASSERT_NO_FATAL_FAILURE(focus_video());
     ASSERT_TRUE(move_to(on_screen(400, k_origin_y + 200)));
-    ASSERT_TRUE(xdotool({QStringLiteral("click"), QStringLiteral("--repeat"), QStringLiteral("2"),
+    ASSERT_TRUE(x.xdotool({QStringLiteral("click"), QStringLiteral("--repeat"), QStringLiteral("2"),
                          QStringLiteral("--delay"), QStringLiteral("80"), QStringLiteral("1")}));
-    ASSERT_TRUE(wait_for([&] { return status().value(QStringLiteral("buttons")).toInt() == 0; }, 5000));
-    const size_t mark = km_received("mouse-rel").size();
+    ASSERT_TRUE(wait_for([&] { return dev.status().value(QStringLiteral("buttons")).toInt() == 0; }, 5000));
+    const size_t mark = devsim_km_received(events, "mouse-rel").size();
     // A resize asks for an alignment at the next move over the picture.
-    ASSERT_TRUE(xdotool({QStringLiteral("windowsize"), QString::number(win), QStringLiteral("1100"),
+    ASSERT_TRUE(x.xdotool({QStringLiteral("windowsize"), QString::number(win), QStringLiteral("1100"),
                          QStringLiteral("700")}));
     ASSERT_TRUE(wait_for([&] { return x.geometry(win).width() == 1100; }, 5000));
     ASSERT_TRUE(move_to(on_screen(300, 300)));
     ASSERT_TRUE(move_to(on_screen(310, 305)));
-    ASSERT_TRUE(wait_for([&] { return km_received("mouse-rel").size() >= mark + 20; }, 10000))
+    ASSERT_TRUE(wait_for([&] { return devsim_km_received(events, "mouse-rel").size() >= mark + 20; }, 10000))
         << "no alignment reached the device";
-    const auto reports = km_received("mouse-rel");
+    const auto reports = devsim_km_received(events, "mouse-rel");
     for (size_t i = mark; i < reports.size(); ++i)
         EXPECT_EQ(reports[i].value(QStringLiteral("fields")).toObject().value(QStringLiteral("buttons")).toInt(), 0)
             << reports[i].value(QStringLiteral("hex")).toString().toStdString();

@@ -135,8 +135,8 @@ public:
         const QRect g = x.geometry(win);
         ASSERT_GT(g.width(), k_area_w);
         area = QRect(g.right() + 1 - k_area_w, g.top(), k_area_w, k_area_h);
-        ASSERT_TRUE(wait_for([&] { return status().value(QStringLiteral("kmReceived")).toInt() >= 2; }, 20000));
-        ASSERT_TRUE(wait_for([&] { return status().value(QStringLiteral("pictures")).toInt() > 2; }, 30000));
+        ASSERT_TRUE(wait_for([&] { return dev.status().value(QStringLiteral("kmReceived")).toInt() >= 2; }, 20000));
+        ASSERT_TRUE(wait_for([&] { return dev.status().value(QStringLiteral("pictures")).toInt() > 2; }, 30000));
         c_devsim_desktop desktop(picture.width(), picture.height());
         ASSERT_TRUE(desktop.grab(reference, devsim_view{}));
     }
@@ -147,45 +147,18 @@ public:
         dev.stop();
     }
 
-    QJsonObject status()
+    // The fields of each absolute mouse report devsim received.
+    std::vector<QJsonObject> mouse_abs_fields()
     {
-        const QString reply = dev.command(QStringLiteral("status"));
-        if (!reply.startsWith(QLatin1String("ok ")))
-            return QJsonObject();
-        return QJsonDocument::fromJson(reply.mid(3).toUtf8()).object();
-    }
-
-    QPoint remote_pointer()
-    {
-        const QStringList xy = status().value(QStringLiteral("pointer")).toString().split(QLatin1Char(','));
-        return xy.size() == 2 ? QPoint(xy[0].toInt(), xy[1].toInt()) : QPoint(-1, -1);
-    }
-
-    bool xdotool(const QStringList& args)
-    {
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("DISPLAY"), QString::fromStdString(x.name()));
-        p.setProcessEnvironment(env);
-        p.start(QStringLiteral("xdotool"), args);
-        return p.waitForFinished(20000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+        std::vector<QJsonObject> out;
+        for (const QJsonObject& e : devsim_km_received(events, "mouse-abs"))
+            out.push_back(e.value(QStringLiteral("fields")).toObject());
+        return out;
     }
 
     bool move_to(const QPoint& screen)
     {
-        return xdotool({QStringLiteral("mousemove"), QString::number(screen.x()), QString::number(screen.y())});
-    }
-
-    std::vector<QJsonObject> mouse_abs()
-    {
-        std::vector<QJsonObject> out;
-        for (const QJsonObject& e : read_devsim_events(events))
-            if (e.value(QStringLiteral("channel")).toString() == QLatin1String("km") &&
-                e.value(QStringLiteral("event")).toString() == QLatin1String("recv") &&
-                e.value(QStringLiteral("fields")).toObject().value(QStringLiteral("name")).toString() ==
-                    QLatin1String("mouse-abs"))
-                out.push_back(e.value(QStringLiteral("fields")).toObject());
-        return out;
+        return x.xdotool({QStringLiteral("mousemove"), QString::number(screen.x()), QString::number(screen.y())});
     }
 
     QTemporaryDir dir;
@@ -300,7 +273,7 @@ TEST_F(ViewE2E, ActualSizeShowsPixelsScrollsAndMapsThePointerThroughTheScroll)
     ASSERT_TRUE(move_to(area.topLeft() + QPoint(300, 200)));
     EXPECT_TRUE(wait_for(
         [&] {
-            const QPoint p = remote_pointer();
+            const QPoint p = dev.pointer();
             return near_to(p, scroll) || near_to(p, scroll + QPoint(300, 200));
         },
         10000));
@@ -308,18 +281,18 @@ TEST_F(ViewE2E, ActualSizeShowsPixelsScrollsAndMapsThePointerThroughTheScroll)
     const QPoint want = QPoint(500, 400) + scroll;
     EXPECT_TRUE(wait_for(
         [&] {
-            return near_to(remote_pointer(), want);
+            return near_to(dev.pointer(), want);
         },
         10000))
-        << remote_pointer().x() << "," << remote_pointer().y() << " expected " << want.x() << "," << want.y();
+        << dev.pointer().x() << "," << dev.pointer().y() << " expected " << want.x() << "," << want.y();
 
     // A click there presses the button at that remote pixel.
-    const size_t before = mouse_abs().size();
-    ASSERT_TRUE(xdotool({QStringLiteral("click"), QStringLiteral("1")}));
+    const size_t before = mouse_abs_fields().size();
+    ASSERT_TRUE(x.xdotool({QStringLiteral("click"), QStringLiteral("1")}));
     bool pressed = false;
     ASSERT_TRUE(wait_for(
         [&] {
-            const auto m = mouse_abs();
+            const auto m = mouse_abs_fields();
             for (size_t i = before; i < m.size(); ++i)
                 if (m[i].value(QStringLiteral("buttons")).toInt() == 1) {
                     pressed = true;
