@@ -2,9 +2,11 @@
 // a launch string the viewer's start-up decodes to the device's real ports
 // and keys; commands work on standard input and on the control port; quit
 // and Ctrl+C end it with exit code 0.
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -110,6 +112,12 @@ TEST(DevsimProgram, LaunchStringCommandsAndQuit)
     EXPECT_EQ(f.body[1], 0);
     scripted_channel km;
     ASSERT_TRUE(km.connect(uint16_t(uint32_t(p.portKM))));
+    // Connected is not yet accepted: "close km" before devsim has taken the
+    // connection would find nothing to close.
+    QElapsedTimer accepted;
+    accepted.start();
+    while (!d.command(QStringLiteral("status")).contains(QStringLiteral("\"km\":true")) && accepted.elapsed() < 10000)
+        QThread::msleep(20);
 
     // Standard input.
     EXPECT_TRUE(d.command(QStringLiteral("led 5")).startsWith(QStringLiteral("ok led 5 sent")));
