@@ -208,11 +208,12 @@ TEST(VideoChannel, ABurstOfPicturesIsThinnedToTheScreenButTheNewestIsShown)
     ASSERT_TRUE(newest) << "the newest picture never reached the label";
     ASSERT_FALSE(renders.empty());
     EXPECT_LT(renders.size(), size_t(n));
-    // Decoded pictures are drawn no closer together than the pacing allows:
-    // two may follow one another, but a third only 12 ms after the first
-    // (8 ms here: a render itself takes time, and slower under the
-    // sanitizers).
+    // Decoded pictures are drawn no faster than the pacing allows: two may
+    // follow one another, then one per 12 ms on average. Checked over the
+    // whole burst, as each time stamp here is taken after the draw, late by
+    // however long the machine kept this thread waiting; unpaced, nearly
+    // every picture would be drawn.
     using ms = std::chrono::duration<double, std::milli>;
-    for (size_t i = 2; i < renders.size(); ++i)
-        EXPECT_GE(ms(renders[i] - renders[i - 2]).count(), 8.0) << i;
+    const double span = ms(renders.back() - renders.front()).count();
+    EXPECT_LE(double(renders.size()), 4.0 + span / 10.0) << renders.size() << " draws in " << span << " ms";
 }
