@@ -144,6 +144,17 @@ void c_devsim_channel::run()
             std::lock_guard<std::mutex> lk(m_connLock);
             m_conn = conn;
         }
+        // A refusal that came while this connection was being accepted found
+        // nothing to drop: it is dropped here. Checked after m_conn is set, so
+        // a refusal after this check finds it instead.
+        if (steady_ms() < m_refuseUntilMs.load()) {
+            {
+                std::lock_guard<std::mutex> lk(m_connLock);
+                m_conn.reset();
+            }
+            conn->close();
+            continue;
+        }
         ++m_connections;
         m_error.clear();
         m_dev.log("%s: viewer connected from %s", m_name, conn->peer().c_str());
