@@ -140,18 +140,17 @@ void c_devsim_channel::run()
         if (fd < 0)
             continue;
         auto conn = std::make_shared<c_devsim_conn>(fd, &m_stop, m_dev.options().busyWait);
+        // A refusal that began while this connection was being accepted found
+        // nothing to drop: it is dropped here. Checked in the same step that
+        // records it, so a refusal after the check finds it instead.
+        bool refused = false;
         {
             std::lock_guard<std::mutex> lk(m_connLock);
-            m_conn = conn;
+            refused = steady_ms() < m_refuseUntilMs.load();
+            if (!refused)
+                m_conn = conn;
         }
-        // A refusal that came while this connection was being accepted found
-        // nothing to drop: it is dropped here. Checked after m_conn is set, so
-        // a refusal after this check finds it instead.
-        if (steady_ms() < m_refuseUntilMs.load()) {
-            {
-                std::lock_guard<std::mutex> lk(m_connLock);
-                m_conn.reset();
-            }
+        if (refused) {
             conn->close();
             continue;
         }

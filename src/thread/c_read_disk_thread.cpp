@@ -130,17 +130,11 @@ void c_read_disk_thread::serve(uint32_t start, uint32_t count)
             msg.free_data();
             return;
         }
+        // The batch stops counting as pending in the same step as its last
+        // message is queued: from then on the queue tells.
+        std::lock_guard<std::mutex> guard(*m_lock);
+        m_send_queue->push(msg);
         if (i + 1 == count)
-        {
-            // The batch stops counting as pending in the same step as its last
-            // message is queued: from then on the queue tells.
-            std::lock_guard<std::mutex> guard(*m_lock);
-            m_send_queue->push(msg);
             m_in_hand = false;
-        }
-        else
-        {
-            m_send_queue->push(msg);
-        }
     }
 }

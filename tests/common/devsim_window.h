@@ -121,6 +121,13 @@ public:
             timeout_ms);
         return at;
     }
+    // Pumps until devsim has a viewer on the channel ("video", "km", "media"):
+    // a connection the system completed may not have been accepted yet.
+    bool wait_channel(const char* name, int timeout_ms = 5000) const
+    {
+        const QString up = QStringLiteral("\"%1\":true").arg(QLatin1String(name));
+        return pump_until([&] { return dev->command(QStringLiteral("status")).contains(up); }, timeout_ms);
+    }
     // Pumps until at least n messages of that type arrived after `from`.
     bool wait_km_count(size_t from, uint8_t type, size_t n, int timeout_ms = 5000) const
     {

@@ -21,8 +21,7 @@ TEST(ReconnectWindow, NoticeWhileDownAndNothingTypedMeanwhileArrivesLater)
     ASSERT_TRUE(pump_until([&] { return H264VideoInputPeer::writePrivilege(w) == 1; }, 5000));
     // Both channels are up before the device refuses them (a first connect
     // that is refused ends the session instead).
-    ASSERT_TRUE(pump_until(
-        [&] { return d.dev->command(QStringLiteral("status")).contains(QStringLiteral("\"video\":true")); }, 5000));
+    ASSERT_TRUE(d.wait_channel("video"));
 
     d.dev->km().refuse_for(10000);
     d.dev->video().refuse_for(10000);

@@ -54,8 +54,7 @@ TEST(StatsWindow, OverlayShowsTheStreamAndTheNoticeNamesALostChannel)
     EXPECT_FALSE(w.ui.actionStats->isChecked());
 
     // The device drops the KM channel: the notice line says so within 2 s.
-    ASSERT_TRUE(pump_until(
-        [&] { return d.dev->command(QStringLiteral("status")).contains(QStringLiteral("\"km\":true")); }, 5000));
+    ASSERT_TRUE(d.wait_channel("km"));
     ASSERT_TRUE(d.dev->command(QStringLiteral("close km")).startsWith(QStringLiteral("ok closed")));
     QLabel* notice = label_named(w, "noticeLine");
     ASSERT_NE(notice, nullptr);

@@ -26,9 +26,9 @@ struct AVFrame;
 // The video receive thread calls on_video_data(), which decodes every
 // picture and leaves the newest in the hand-over; when it returns true the
 // caller notifies the GUI thread (a queued signal), which calls
-// take_picture(). That converts the picture, with no full-size copy, to the size it
-// will be shown at: pictures replaced before they were shown are never
-// converted. At most one notice is outstanding.
+// take_picture(). That converts the picture, with no full-size copy, to the
+// size it will be shown at: pictures replaced before they were shown are
+// never converted. At most one notice is outstanding.
 class c_video_pipeline
 {
 public:
