@@ -26,6 +26,8 @@
 #include <unistd.h>
 
 #include "h264video.h"
+
+#include <chrono>
 #include "log/log.h"
 #include "session_params.h"
 #include "tools/decoder/c_video_pipeline.h"
@@ -181,6 +183,11 @@ void H264Video::on_slot_decode_one_frame(QImage image)
         image = pipeline->take_picture([view](const QSize& s) { return view->target_size(s); }, &source);
         if (!image.isNull()) {
             m_drawPacer.drawn(takenMs);
+            // Lets the next picture be converted while it is decoded when
+            // it can be drawn as soon as it is.
+            const double nowMs = pictureClockMs();
+            pipeline->set_draw_ready_at(std::chrono::steady_clock::now() +
+                                        std::chrono::microseconds(int64_t(m_drawPacer.wait_ms(nowMs) * 1000.0)));
             noteShownPicture();
             m_noSignalShown = false;
         }

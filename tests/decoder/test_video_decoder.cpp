@@ -577,3 +577,53 @@ TEST(VideoDecoderPlain, DecodeBeforeOpenOrAfterCloseFails)
     uint8_t out[16];
     EXPECT_FALSE(d.convert(out, 16));
 }
+
+TEST(VideoDecoderEarly, PicturesConvertedWhileDecodedMatchTheGuisConversionAndBurstsAreLeftToTheGui)
+{
+    // 232 rows are coded as 240 and cropped: the decoder reports rows of the
+    // coded picture while it decodes.
+    const int w = 320, h = 232;
+    const std::vector<unit> units = encode_stream(w, h, 10);
+    const std::vector<QImage> ref = reference_decode(units);
+    ASSERT_EQ(ref.size(), units.size());
+    const QSize sizes[] = {QSize(w, h), QSize(200, 145), QSize(480, 348)};
+    for (const QSize& size : sizes) {
+        const c_video_pipeline::target_for target = [&](const QSize&) { return size; };
+        c_video_pipeline pl;
+        // The GUI converts the first picture itself and so says which size it wants.
+        ASSERT_TRUE(feed(pl, 1, units[0]));
+        ASSERT_EQ(pl.take_picture(target).size(), size);
+        ASSERT_EQ(pl.pictures_converted_early(), 0u);
+        for (size_t i = 1; i < 6; ++i) {
+            ASSERT_TRUE(feed(pl, 1, units[i]));
+            EXPECT_EQ(pl.pictures_converted_early(), uint64_t(i)) << size.width() << " picture " << i;
+            const QImage early = pl.take_picture(target);
+            const QImage own = pl.convert_again(target);
+            ASSERT_EQ(early.size(), size);
+            EXPECT_TRUE(same_pixels(early, own)) << size.width() << " picture " << i;
+            if (size == QSize(w, h)) {
+                EXPECT_TRUE(same_pixels(early, ref[i])) << "picture " << i;
+            }
+        }
+        // The window was resized meanwhile: a picture converted for the old
+        // size is converted again for the new one.
+        ASSERT_TRUE(feed(pl, 1, units[6]));
+        const c_video_pipeline::target_for resized = [](const QSize&) { return QSize(160, 116); };
+        const QImage after = pl.take_picture(resized);
+        ASSERT_EQ(after.size(), QSize(160, 116));
+        EXPECT_TRUE(same_pixels(after, pl.convert_again(resized)));
+
+        // A burst, while the GUI may not draw yet: none of it is converted
+        // before the GUI takes the newest.
+        const uint64_t early = pl.pictures_converted_early();
+        const uint64_t converted = pl.pictures_converted();
+        pl.set_draw_ready_at(std::chrono::steady_clock::now() + std::chrono::seconds(10));
+        for (size_t i = 7; i < 10; ++i)
+            feed(pl, 1, units[i]);
+        EXPECT_EQ(pl.pictures_converted_early(), early);
+        EXPECT_EQ(pl.pictures_converted(), converted);
+        const QImage newest = pl.take_picture(target);
+        EXPECT_TRUE(same_pixels(newest, pl.convert_again(target)));
+        EXPECT_EQ(pl.pictures_converted(), converted + 2);
+    }
+}

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 namespace {
@@ -79,6 +80,9 @@ void c_conversion_buffer::cut_slots(int width, int height)
         m_capacity = capacity;
     }
     m_slot_count = 2;
+    // Both slots are touched now, once per size, so that no picture of the
+    // stream faults their pages in while it is converted.
+    std::memset(m_block.get(), 0, size_t(step + bytes));
     for (int i = 0; i < m_slot_count; ++i) {
         uint8_t* p = m_block.get() + i * step;
         m_slots[i].pixels = p;
@@ -93,6 +97,7 @@ void c_conversion_buffer::cut_slots(int width, int height)
 c_conversion_buffer::picture c_conversion_buffer::acquire(int width, int height)
 {
     picture out;
+    std::lock_guard<std::mutex> g(m_lock);
     if (!fits(width, height)) {
         LOG_ERROR("picture %dx%d exceeds the largest picture shown, %dx%d", width, height, k_max_width,
                   k_max_height);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 // The memory decoded pictures are converted into: one block of at least
 // 32 MiB, allocated once per channel start and grown (never shrunk) when a
@@ -54,13 +55,22 @@ public:
 
     // Memory for the next picture, not referenced by any image handed out
     // before. Null image (and an error line) when the size does not fit.
+    // Any thread: the GUI and the decoding thread both convert.
     picture acquire(int width, int height);
 
     // How many pictures so far needed memory outside the block.
-    int outside_count() const { return m_outside; }
+    int outside_count() const
+    {
+        std::lock_guard<std::mutex> g(m_lock);
+        return m_outside;
+    }
 
     // Bytes of the current block.
-    int64_t capacity() const { return m_capacity; }
+    int64_t capacity() const
+    {
+        std::lock_guard<std::mutex> g(m_lock);
+        return m_capacity;
+    }
 
 private:
     struct slot
@@ -72,6 +82,7 @@ private:
     bool slots_free() const;
     void cut_slots(int width, int height);
 
+    mutable std::mutex m_lock;
     std::shared_ptr<uint8_t[]> m_block;
     int64_t m_capacity = 0;
     slot m_slots[2];

@@ -2,26 +2,26 @@
 
 #include <utility>
 
-bool c_latest_picture::put(std::shared_ptr<const AVFrame> picture)
+bool c_latest_picture::put(std::shared_ptr<const AVFrame> picture, QImage converted)
 {
-    std::shared_ptr<const AVFrame> replaced;
+    handed replaced;
     std::lock_guard<std::mutex> lock(m_mutex);
     // The replaced picture is released after the lock, outside the critical section.
-    replaced = std::exchange(m_pending, std::move(picture));
+    replaced = std::exchange(m_pending, handed{std::move(picture), std::move(converted)});
     const bool notify = !m_notice_out;
     m_notice_out = true;
     return notify;
 }
 
-std::shared_ptr<const AVFrame> c_latest_picture::take()
+c_latest_picture::handed c_latest_picture::take()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_notice_out = false;
-    return std::exchange(m_pending, nullptr);
+    return std::exchange(m_pending, handed());
 }
 
 bool c_latest_picture::has_pending() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_pending != nullptr;
+    return m_pending.picture != nullptr;
 }

@@ -40,6 +40,18 @@ public:
     // bytes from dst. False when there is no converter for it.
     bool convert(const AVFrame* picture, uint8_t* dst, int dst_stride, int width, int height);
 
+    // The same conversion fed a band of rows at a time, so that it can follow
+    // a picture while it is being decoded: rows [y, y + rows) of picture,
+    // bands in order from y = 0 without gaps, each ending on an even row
+    // except the last. The output is the same as convert()'s; it is complete
+    // once the band ending at picture->height returned true.
+    bool convert_rows(const AVFrame* picture, int y, int rows, uint8_t* dst, int dst_stride, int width, int height);
+
+    // Makes the contexts and the memory between the stages for pictures
+    // like picture (its size and format) at width x height ahead of the
+    // first conversion, which is then no slower than the next.
+    bool prepare(const AVFrame* picture, int width, int height);
+
     // How many contexts were made so far (a new one per change of sizes).
     int contexts_made() const { return m_made; }
 
@@ -51,6 +63,8 @@ private:
     AVFrame* m_planes = nullptr;      // the scaled planes between the stages
     int m_src_w = 0, m_src_h = 0, m_src_format = -1, m_dst_w = 0, m_dst_h = 0;
     int m_made = 0;
+    int m_fed = 0;     // source rows given so far for the picture under way
+    int m_written = 0; // output rows the first stage has written for it
 };
 
 #endif

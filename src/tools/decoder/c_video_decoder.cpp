@@ -29,6 +29,10 @@ bool c_video_decoder::open()
     m_codec->thread_type = FF_THREAD_SLICE;
     m_codec->thread_count = k_codec_threads;
     m_codec->max_pixels = k_max_pixels;
+    if (m_on_band) {
+        m_codec->opaque = this;
+        m_codec->draw_horiz_band = &c_video_decoder::band_done;
+    }
     if (avcodec_open2(m_codec, codec, nullptr) == 0) {
         m_picture = av_frame_alloc();
         m_received = av_frame_alloc();
@@ -78,6 +82,15 @@ int c_video_decoder::decode(const uint8_t* data, int length)
     if (!produced)
         check_refused(data, length);
     return produced ? length : 0;
+}
+
+void c_video_decoder::band_done(AVCodecContext* codec, const AVFrame* picture, int*, int y, int type, int rows)
+{
+    // Fields of an interlaced picture come as separate passes: only whole
+    // frames (type 3) are passed on.
+    auto* self = static_cast<c_video_decoder*>(codec->opaque);
+    if (type == 3 && self && picture && rows > 0)
+        self->m_on_band(picture, y, rows);
 }
 
 void c_video_decoder::check_refused(const uint8_t* data, int length)

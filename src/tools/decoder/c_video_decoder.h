@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "tools/decoder/c_picture_scaler.h"
@@ -41,6 +42,13 @@ public:
     // True when the decoder is ready; after a failure every decode fails.
     bool open();
 
+    // Told, during decode(), each time rows [y, y + rows) of the picture
+    // being decoded are final. Bands normally come in order from the top;
+    // a stream of several slices can give them out of order and from
+    // libavcodec's slice threads at once. Set before open().
+    using band_handler = std::function<void(const AVFrame* picture, int y, int rows)>;
+    void set_band_handler(band_handler handler) { m_on_band = std::move(handler); }
+
     // Decodes one access unit. Returns a negative number on a decoding
     // error, 0 when the unit was consumed without producing a picture (for
     // instance parameter sets only), otherwise length; in that case the new
@@ -75,6 +83,7 @@ private:
     // A unit that gave no picture: if its parameter sets declare a picture
     // over the limit, remembers and logs the size once per stream size.
     void check_refused(const uint8_t* data, int length);
+    static void band_done(AVCodecContext* codec, const AVFrame* picture, int offset[], int y, int type, int rows);
 
     AVCodecContext* m_codec = nullptr;
     AVCodecParserContext* m_parser = nullptr; // reads picture sizes of refused units
@@ -83,6 +92,7 @@ private:
     AVFrame* m_received = nullptr; // receiving side of the decoder
     AVPacket* m_packet = nullptr;
     c_picture_scaler m_scaler;
+    band_handler m_on_band;
     std::atomic<uint64_t> m_refused{0}; // width << 32 | height
     int m_width = 0;
     int m_height = 0;

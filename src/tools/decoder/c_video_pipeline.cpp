@@ -1,6 +1,7 @@
 #include "tools/decoder/c_video_pipeline.h"
 
 #include "log/log.h"
+#include "tools/decoder/c_band_converter.h"
 #include "tools/decoder/c_conversion_buffer.h"
 #include "tools/decoder/c_frame_assembler.h"
 #include "tools/decoder/c_latest_picture.h"
@@ -12,14 +13,112 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <algorithm>
+#include <utility>
+
 c_video_pipeline::c_video_pipeline()
     : m_decoder(std::make_shared<c_video_decoder>())
     , m_assembler(std::make_shared<c_frame_assembler>(c_frame_assembler::k_default_capacity))
     , m_conversion(std::make_shared<c_conversion_buffer>())
     , m_latest(std::make_shared<c_latest_picture>())
     , m_scaler(std::make_shared<c_picture_scaler>())
+    , m_bands(std::make_unique<c_band_converter>())
 {
+    m_decoder->set_band_handler([this](const AVFrame* picture, int y, int rows) { on_band(picture, y, rows); });
     m_open = m_decoder->open();
+}
+
+namespace {
+
+// How long the decoding thread waits for the last bands of a picture
+// converted while it was decoded; the other core normally ends them within
+// a millisecond of the decoder.
+constexpr int k_band_finish_ms = 100;
+
+int64_t steady_ns()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+} // namespace
+
+void c_video_pipeline::set_draw_ready_at(std::chrono::steady_clock::time_point when)
+{
+    m_draw_ready_ns.store(std::chrono::duration_cast<std::chrono::nanoseconds>(when.time_since_epoch()).count());
+}
+
+void c_video_pipeline::remember_target(const AVFrame* picture, const QSize& source, const QSize& target)
+{
+    {
+        std::lock_guard<std::mutex> g(m_band_lock);
+        if (source == m_target_source && target == m_target)
+            return;
+        m_target_source = source;
+        m_target = target;
+    }
+    // A new pair of sizes: the band thread makes its converter now, not
+    // during the next picture.
+    m_bands->prepare(picture, source, target);
+}
+
+void c_video_pipeline::on_band(const AVFrame* picture, int y, int rows)
+{
+    std::lock_guard<std::mutex> g(m_band_lock);
+    if (y == 0) {
+        // A new picture. Converted now only if it is the one the GUI will
+        // show next, at the size the GUI wants for pictures of its size.
+        if (m_banding)
+            m_bands->abandon();
+        m_banding = false;
+        m_band_rows = 0;
+        // The picture is still at its coded size (whole macroblocks); only
+        // the usual crop, at the right and bottom, is followed.
+        const QSize own(picture->width - int(picture->crop_right), picture->height - int(picture->crop_bottom));
+        const bool wanted = picture->crop_left == 0 && picture->crop_top == 0 && own == m_target_source &&
+                            !m_target.isEmpty() && !m_latest->has_pending() &&
+                            steady_ns() + m_decode_ns.load() >= m_draw_ready_ns.load();
+        if (!wanted)
+            return;
+        c_conversion_buffer::picture out = m_conversion->acquire(m_target.width(), m_target.height());
+        m_banding = m_bands->begin(picture, own, std::move(out), m_target);
+        m_band_pixels = picture->data[0];
+        m_band_own = own;
+    }
+    if (!m_banding)
+        return;
+    if (y > m_band_rows) {
+        // A band below one not yet given (slices decoded out of order):
+        // the picture is left to the GUI's conversion.
+        m_bands->abandon();
+        m_banding = false;
+        return;
+    }
+    m_band_rows = std::max(m_band_rows, y + rows);
+    m_bands->rows_ready(m_band_rows);
+}
+
+
+QImage c_video_pipeline::finish_bands(const AVFrame* decoded)
+{
+    const uint8_t* pixels = nullptr;
+    QSize own;
+    {
+        std::lock_guard<std::mutex> g(m_band_lock);
+        if (!std::exchange(m_banding, false))
+            return QImage();
+        pixels = m_band_pixels;
+        own = m_band_own;
+    }
+    // Only the picture the bands were of, and only if the decoder did not
+    // mend it afterwards: concealment rewrites rows already given.
+    const bool same = decoded && decoded->data[0] == pixels && QSize(decoded->width, decoded->height) == own &&
+                      decoded->decode_error_flags == 0 && !(decoded->flags & AV_FRAME_FLAG_CORRUPT);
+    if (!same) {
+        m_bands->abandon();
+        return QImage();
+    }
+    return m_bands->finish(k_band_finish_ms);
 }
 
 c_video_pipeline::~c_video_pipeline() = default;
@@ -41,7 +140,13 @@ bool c_video_pipeline::on_video_data(const uint8_t* body, int length)
         if (m_tap)
             m_tap(unit, unit_length, std::chrono::steady_clock::now());
     }
-    if (m_decoder->decode(unit, unit_length) < 1) {
+    const int64_t started = steady_ns();
+    const int decoded = m_decoder->decode(unit, unit_length);
+    m_decode_ns.store(steady_ns() - started);
+    // A picture followed while it was decoded is finished below or let go
+    // on every other way out.
+    QImage converted = finish_bands(decoded >= 1 ? m_decoder->picture() : nullptr);
+    if (decoded < 1) {
         const uint64_t refused =
             (uint64_t(uint32_t(m_decoder->refused_width())) << 32) | uint32_t(m_decoder->refused_height());
         if (refused != m_reported_refused) {
@@ -62,6 +167,10 @@ bool c_video_pipeline::on_video_data(const uint8_t* body, int length)
     std::shared_ptr<const AVFrame> picture = m_decoder->share_picture();
     if (!picture)
         return false;
+    if (!converted.isNull()) {
+        ++m_converted_early;
+        ++m_converted;
+    }
     {
         // Kept for a screenshot at the picture's own size; shared, not copied.
         std::lock_guard<std::mutex> g(m_last_frame_lock);
@@ -69,16 +178,35 @@ bool c_video_pipeline::on_video_data(const uint8_t* body, int length)
     }
     m_decoded_size.store((uint64_t(uint32_t(w)) << 32) | uint32_t(h));
     ++m_published;
-    return m_latest->put(std::move(picture));
+    return m_latest->put(std::move(picture), std::move(converted));
 }
 
 QImage c_video_pipeline::take_picture(const target_for& target, QSize* source)
 {
-    std::shared_ptr<const AVFrame> picture = m_latest->take();
-    if (!picture)
+    c_latest_picture::handed h = m_latest->take();
+    if (!h.picture)
         return QImage();
-    m_last_taken = picture;
-    return convert(picture, target, source);
+    m_last_taken = h.picture;
+    if (!h.converted.isNull()) {
+        const QSize own(h.picture->width, h.picture->height);
+        if (h.converted.size() == target_size(own, target)) {
+            if (source)
+                *source = own;
+            return h.converted;
+        }
+    }
+    // Let go of the early conversion first, so its memory can take this one.
+    h.converted = QImage();
+    return convert(h.picture, target, source);
+}
+
+QSize c_video_pipeline::target_size(const QSize& own, const target_for& target)
+{
+    QSize size = target ? target(own) : QSize();
+    if (size.isEmpty())
+        size = own;
+    // The screen bounds what is worth converting; the limit bounds memory.
+    return size.boundedTo(QSize(c_conversion_buffer::k_max_width, c_conversion_buffer::k_max_height));
 }
 
 QImage c_video_pipeline::convert_again(const target_for& target, QSize* source)
@@ -92,11 +220,8 @@ QImage c_video_pipeline::convert(const std::shared_ptr<const AVFrame>& picture, 
     const QSize own(picture->width, picture->height);
     if (source)
         *source = own;
-    QSize size = target ? target(own) : QSize();
-    if (size.isEmpty())
-        size = own;
-    // The screen bounds what is worth converting; the limit bounds memory.
-    size = size.boundedTo(QSize(c_conversion_buffer::k_max_width, c_conversion_buffer::k_max_height));
+    const QSize size = target_size(own, target);
+    remember_target(picture.get(), own, size);
     c_conversion_buffer::picture out = m_conversion->acquire(size.width(), size.height());
     if (out.image.isNull())
         return QImage();

@@ -16,6 +16,7 @@ class c_frame_assembler;
 class c_conversion_buffer;
 class c_latest_picture;
 class c_picture_scaler;
+class c_band_converter;
 struct AVFrame;
 
 // Everything between type-6 video messages and pictures for the screen, made
@@ -29,6 +30,11 @@ struct AVFrame;
 // take_picture(). That converts the picture, with no full-size copy, to the
 // size it will be shown at: pictures replaced before they were shown are
 // never converted. At most one notice is outstanding.
+//
+// A picture that will be shown as soon as it is decoded (nothing else
+// waits to be shown, and the GUI may draw again by the time it is decoded)
+// is instead converted while it is being decoded, on a thread of its own,
+// to the size the GUI last asked for: take_picture() then only hands it on.
 class c_video_pipeline
 {
 public:
@@ -62,6 +68,11 @@ public:
     // Any thread: whether a picture waits for take_picture().
     bool has_picture() const;
 
+    // GUI thread: the earliest time the GUI may draw the next picture.
+    // Pictures are converted while being decoded only if decoding them
+    // ends after it (a burst is left to take_picture()).
+    void set_draw_ready_at(std::chrono::steady_clock::time_point when);
+
     // Any thread: size of the last picture decoded (0 x 0 before the first).
     QSize decoded_size() const;
 
@@ -86,6 +97,8 @@ public:
     // Counters for diagnostics and tests.
     uint64_t pictures_published() const { return m_published.load(); }
     uint64_t pictures_converted() const { return m_converted.load(); }
+    // Of those, the ones converted while they were being decoded.
+    uint64_t pictures_converted_early() const { return m_converted_early.load(); }
 
     c_video_decoder& decoder() { return *m_decoder; }
     c_frame_assembler& assembler() { return *m_assembler; }
@@ -97,7 +110,17 @@ private:
     std::shared_ptr<c_conversion_buffer> m_conversion;
     std::shared_ptr<c_latest_picture> m_latest;
     std::shared_ptr<c_picture_scaler> m_scaler;
+    std::unique_ptr<c_band_converter> m_bands;
     std::function<void(const QSize&)> m_on_refused;
+    // Decoding thread (or libavcodec's slice threads): rows of the picture
+    // being decoded are final.
+    void on_band(const AVFrame* picture, int y, int rows);
+    // Decoding thread, after each decode: the picture followed by the bands
+    // converted, if it is the one decoded, else a null image.
+    QImage finish_bands(const AVFrame* decoded);
+    // The size the GUI last converted a picture of a given size to.
+    void remember_target(const AVFrame* picture, const QSize& source, const QSize& target);
+    static QSize target_size(const QSize& own, const target_for& target);
     std::shared_ptr<const AVFrame> m_last_taken; // GUI thread only
     QImage convert(const std::shared_ptr<const AVFrame>& picture, const target_for& target, QSize* source);
     bool m_open = false;
@@ -110,6 +133,17 @@ private:
     mutable std::mutex m_last_frame_lock;
     std::shared_ptr<const AVFrame> m_last_decoded;  // the decoder's last picture, shared
     std::atomic<uint64_t> m_converted{0};
+    std::atomic<uint64_t> m_converted_early{0};
+
+    std::mutex m_band_lock;          // the fields below
+    QSize m_target_source;           // GUI: converted a picture of this size
+    QSize m_target;                  // to this one
+    bool m_banding = false;          // the picture being decoded is being converted
+    int m_band_rows = 0;             // its rows known final, from the top
+    const uint8_t* m_band_pixels = nullptr; // its memory, to match the picture decoded
+    QSize m_band_own;                // and its size
+    std::atomic<int64_t> m_draw_ready_ns{0}; // steady clock
+    std::atomic<int64_t> m_decode_ns{0};     // the last decode's time
 };
 
 #endif

@@ -1,0 +1,163 @@
+#include "tools/decoder/c_band_converter.h"
+
+#include <algorithm>
+#include <chrono>
+#include <utility>
+
+extern "C" {
+#include <libavutil/frame.h>
+}
+
+c_band_converter::c_band_converter() : m_thread([this] { run(); }) {}
+
+c_band_converter::~c_band_converter()
+{
+    {
+        std::unique_lock<std::mutex> g(m_lock);
+        if (m_active)
+            release(g);
+        m_stop = true;
+    }
+    m_wake.notify_all();
+    m_thread.join();
+    av_frame_free(&m_prepare);
+}
+
+void c_band_converter::prepare(const AVFrame* picture, const QSize& own, const QSize& size)
+{
+    if (!picture || own.isEmpty() || size.isEmpty())
+        return;
+    AVFrame* like = av_frame_alloc();
+    if (!like)
+        return;
+    // Only the format and the sizes are read: no pixels.
+    like->format = picture->format;
+    like->width = own.width();
+    like->height = own.height();
+    {
+        std::lock_guard<std::mutex> g(m_lock);
+        av_frame_free(&m_prepare);
+        m_prepare = like;
+        m_prepare_size = size;
+    }
+    m_wake.notify_one();
+}
+
+bool c_band_converter::begin(const AVFrame* picture, const QSize& own, c_conversion_buffer::picture out,
+                             const QSize& size)
+{
+    if (!picture || out.image.isNull() || size.isEmpty() || own.isEmpty() || own.width() > picture->width ||
+        own.height() > picture->height)
+        return false;
+    AVFrame* ref = av_frame_clone(picture);
+    if (!ref)
+        return false;
+    ref->width = own.width();
+    ref->height = own.height();
+    std::lock_guard<std::mutex> g(m_lock);
+    if (m_active) {
+        av_frame_free(&ref);
+        return false;
+    }
+    m_picture = ref;
+    m_out = std::move(out);
+    m_size = size;
+    m_height = own.height();
+    m_ready = 0;
+    m_fed = 0;
+    // Woken a few times a picture, not at every row of macroblocks.
+    m_batch = std::max(64, m_height / 6);
+    m_failed = false;
+    m_active = true;
+    return true;
+}
+
+int c_band_converter::usable_rows() const
+{
+    // Bands end on whole chroma rows, except the picture's last.
+    return m_ready >= m_height ? m_height : m_ready & ~1;
+}
+
+void c_band_converter::rows_ready(int ready)
+{
+    bool wake = false;
+    {
+        std::lock_guard<std::mutex> g(m_lock);
+        if (!m_active || ready <= m_ready)
+            return;
+        m_ready = std::min(ready, m_height);
+        wake = !m_converting && (m_ready >= m_height || usable_rows() - m_fed >= m_batch);
+    }
+    if (wake)
+        m_wake.notify_one();
+}
+
+QImage c_band_converter::finish(int timeout_ms)
+{
+    std::unique_lock<std::mutex> g(m_lock);
+    if (!m_active)
+        return QImage();
+    m_ready = m_height;
+    m_wake.notify_one();
+    const bool done = m_done.wait_for(g, std::chrono::milliseconds(timeout_ms),
+                                      [&] { return m_failed || (m_fed == m_height && !m_converting); });
+    QImage image = done && !m_failed ? m_out.image : QImage();
+    release(g);
+    return image;
+}
+
+void c_band_converter::abandon()
+{
+    std::unique_lock<std::mutex> g(m_lock);
+    if (m_active)
+        release(g);
+}
+
+bool c_band_converter::busy() const
+{
+    std::lock_guard<std::mutex> g(m_lock);
+    return m_active;
+}
+
+void c_band_converter::release(std::unique_lock<std::mutex>& lock)
+{
+    m_active = false;
+    // The thread may be inside a band: the picture stays until it is out.
+    m_done.wait(lock, [&] { return !m_converting; });
+    av_frame_free(&m_picture);
+    m_out = c_conversion_buffer::picture();
+}
+
+void c_band_converter::run()
+{
+    std::unique_lock<std::mutex> g(m_lock);
+    for (;;) {
+        m_wake.wait(g, [&] {
+            return m_stop || (m_active && !m_failed && usable_rows() > m_fed) || (m_prepare && !m_active);
+        });
+        if (m_stop)
+            return;
+        if (m_prepare && !m_active) {
+            AVFrame* like = std::exchange(m_prepare, nullptr);
+            const QSize size = m_prepare_size;
+            g.unlock();
+            m_scaler.prepare(like, size.width(), size.height());
+            av_frame_free(&like);
+            g.lock();
+            continue;
+        }
+        const int from = m_fed;
+        const int to = usable_rows();
+        m_converting = true;
+        g.unlock();
+        // Only rows the decoder has finished are read; it writes below them
+        // meanwhile.
+        const bool ok = m_scaler.convert_rows(m_picture, from, to - from, m_out.pixels, m_out.stride, m_size.width(),
+                                              m_size.height());
+        g.lock();
+        m_converting = false;
+        m_fed = to;
+        m_failed = m_failed || !ok;
+        m_done.notify_all();
+    }
+}

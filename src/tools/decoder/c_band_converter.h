@@ -1,0 +1,83 @@
+#ifndef KVM_TOOLS_DECODER_C_BAND_CONVERTER_H
+#define KVM_TOOLS_DECODER_C_BAND_CONVERTER_H
+
+#include <QImage>
+#include <QSize>
+
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+
+#include "tools/decoder/c_conversion_buffer.h"
+#include "tools/decoder/c_picture_scaler.h"
+
+struct AVFrame;
+
+// Converts a picture to the size it is shown at while the decoder is still
+// writing it: the decoding thread reports rows as they become final, and
+// this object's thread scales them at once on the other core. When the last
+// row is decoded only its band and the conversion of the scaled planes to
+// BGRA are left, instead of the whole conversion on the GUI thread.
+//
+// One picture at a time. Everything but the thread itself is called on the
+// decoding thread (rows_ready() also on libavcodec's slice threads, under
+// the caller's lock).
+class c_band_converter
+{
+public:
+    c_band_converter();
+    ~c_band_converter();
+
+    c_band_converter(const c_band_converter&) = delete;
+    c_band_converter& operator=(const c_band_converter&) = delete;
+
+    // Starts converting the top left `own` pixels of picture (a reference is
+    // kept until finish() or abandon()) into out, at size. False if a
+    // picture is still under way.
+    bool begin(const AVFrame* picture, const QSize& own, c_conversion_buffer::picture out, const QSize& size);
+
+    // Readies the thread's converter, while it is idle, for pictures like
+    // picture (its format), cut to own, at size (any thread).
+    void prepare(const AVFrame* picture, const QSize& own, const QSize& size);
+
+    // Rows [0, ready) of the picture are final.
+    void rows_ready(int ready);
+
+    // After the picture's last row: waits, at most timeout_ms, until it is
+    // converted. The converted image, or a null one (the conversion failed
+    // or did not end in time); either way the picture is let go.
+    QImage finish(int timeout_ms);
+
+    // Lets the picture go unconverted; returns once the thread no longer
+    // reads it.
+    void abandon();
+
+    bool busy() const;
+
+private:
+    void run();
+    void release(std::unique_lock<std::mutex>& lock);
+    int usable_rows() const; // rows the next band may end at
+
+    mutable std::mutex m_lock;
+    std::condition_variable m_wake; // the thread: rows or a stop
+    std::condition_variable m_done; // the decoding thread: a band done
+    AVFrame* m_picture = nullptr;
+    c_conversion_buffer::picture m_out;
+    QSize m_size;
+    int m_height = 0;
+    int m_ready = 0;
+    int m_fed = 0;
+    int m_batch = 0;
+    bool m_active = false;
+    bool m_converting = false;
+    bool m_failed = false;
+    bool m_stop = false;
+    AVFrame* m_prepare = nullptr; // a picture's format and size to prepare for,
+    QSize m_prepare_size;         // and the size to convert it to
+    c_picture_scaler m_scaler; // the thread's own
+    std::thread m_thread;
+};
+
+#endif
