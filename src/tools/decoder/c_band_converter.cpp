@@ -1,5 +1,7 @@
 #include "tools/decoder/c_band_converter.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <chrono>
 #include <utility>
@@ -130,6 +132,8 @@ void c_band_converter::release(std::unique_lock<std::mutex>& lock)
 
 void c_band_converter::run()
 {
+    // Named so that per-thread CPU figures tell it from the GUI thread.
+    pthread_setname_np(pthread_self(), "video_bands");
     std::unique_lock<std::mutex> g(m_lock);
     for (;;) {
         m_wake.wait(g, [&] {
