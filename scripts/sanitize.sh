@@ -3,9 +3,10 @@
 #
 #   scripts/sanitize.sh asan   whole test suite built with AddressSanitizer +
 #                              UndefinedBehaviorSanitizer (KVM_SANITIZE=ON, build-asan)
-#   scripts/sanitize.sh tsan   the Qt-free thread code (queues, socket threads,
-#                              media send/receive with the KM flush, disk read
-#                              thread, logger thread) with ThreadSanitizer
+#   scripts/sanitize.sh tsan   the thread code outside the GUI (queues, socket
+#                              threads, media send/receive with the KM flush,
+#                              disk read thread, logger thread, the video
+#                              hand-over and band thread) with ThreadSanitizer
 #                              (KVM_TSAN=ON, build-tsan)
 #   scripts/sanitize.sh all    both (default)
 #
@@ -16,9 +17,11 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 mode=${1:-all}
 shift || true
 
-# The thread tests ThreadSanitizer runs: everything there is Qt Core at most.
+# The thread tests ThreadSanitizer runs: no widgets and no event loop there
+# (the video test uses QImage for pixels only).
 tsan_tests=(test_thread_join test_queue_threads test_channels test_tcp_sock test_read_disk_thread
-            test_media_protocol test_media_channel test_logger test_log_capture test_spin_wait)
+            test_media_protocol test_media_channel test_logger test_log_capture test_spin_wait
+            test_video_decoder)
 
 seconds_since() { echo $(( $(date +%s) - $1 )); }
 
