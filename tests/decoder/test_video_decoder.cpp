@@ -53,11 +53,12 @@ QImage source_picture(int w, int h, int index)
     return img;
 }
 
-std::vector<unit> encode_stream(int w, int h, int count, int keyframe_interval = 0)
+std::vector<unit> encode_stream(int w, int h, int count, int keyframe_interval = 0, int slices = 1)
 {
     c_h264_encoder enc;
     c_h264_encoder::options opt;
     opt.keyframe_interval = keyframe_interval;
+    opt.threads = slices; // sliced threads: one slice each
     opt.crf = 18;
     EXPECT_TRUE(enc.open(w, h, 30, opt));
     std::vector<unit> units;
@@ -626,4 +627,22 @@ TEST(VideoDecoderEarly, PicturesConvertedWhileDecodedMatchTheGuisConversionAndBu
         EXPECT_TRUE(same_pixels(newest, pl.convert_again(target)));
         EXPECT_EQ(pl.pictures_converted(), converted + 2);
     }
+}
+
+TEST(VideoDecoderEarly, PicturesOfSeveralSlicesAreLeftToTheGuisConversion)
+{
+    // Four slices a picture: libavcodec decodes them on its slice threads at
+    // once, reports their rows in any order and filters the rows at their
+    // edges again afterwards, so none of them is converted early.
+    const int w = 640, h = 480;
+    const std::vector<unit> units = encode_stream(w, h, 12, 0, 4);
+    const c_video_pipeline::target_for target = [](const QSize&) { return QSize(400, 300); };
+    c_video_pipeline pl;
+    for (size_t i = 0; i < units.size(); ++i) {
+        ASSERT_TRUE(feed(pl, 1, units[i])) << i;
+        const QImage pic = pl.take_picture(target);
+        ASSERT_EQ(pic.size(), QSize(400, 300));
+        EXPECT_TRUE(same_pixels(pic, pl.convert_again(target))) << "picture " << i;
+    }
+    EXPECT_EQ(pl.pictures_converted_early(), 0u);
 }

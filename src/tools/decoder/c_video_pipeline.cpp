@@ -14,6 +14,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 
 c_video_pipeline::c_video_pipeline()
@@ -34,6 +35,25 @@ namespace {
 // converted while it was decoded; the other core normally ends them within
 // a millisecond of the decoder.
 constexpr int k_band_finish_ms = 100;
+
+// Slices (NAL units of type 1 or 5) in an Annex B access unit, counted up to 2.
+int slices_in(const uint8_t* unit, int length)
+{
+    int count = 0;
+    const uint8_t* end = unit + length;
+    const uint8_t* from = unit;
+    while (end - from > 3 && count < 2) {
+        const auto* one = static_cast<const uint8_t*>(std::memchr(from + 2, 1, size_t(end - from - 3)));
+        if (!one)
+            break;
+        if (one[-1] == 0 && one[-2] == 0) {
+            const int type = one[1] & 0x1f;
+            count += type == 1 || type == 5;
+        }
+        from = one - 1;
+    }
+    return count;
+}
 
 int64_t steady_ns()
 {
@@ -75,8 +95,8 @@ void c_video_pipeline::on_band(const AVFrame* picture, int y, int rows)
         // The picture is still at its coded size (whole macroblocks); only
         // the usual crop, at the right and bottom, is followed.
         const QSize own(picture->width - int(picture->crop_right), picture->height - int(picture->crop_bottom));
-        const bool wanted = picture->crop_left == 0 && picture->crop_top == 0 && own == m_target_source &&
-                            !m_target.isEmpty() && !m_latest->has_pending() &&
+        const bool wanted = m_one_slice && picture->crop_left == 0 && picture->crop_top == 0 &&
+                            own == m_target_source && !m_target.isEmpty() && !m_latest->has_pending() &&
                             steady_ns() + m_decode_ns.load() >= m_draw_ready_ns.load();
         if (!wanted)
             return;
@@ -139,6 +159,14 @@ bool c_video_pipeline::on_video_data(const uint8_t* body, int length)
         std::lock_guard<std::mutex> g(m_tap_lock);
         if (m_tap)
             m_tap(unit, unit_length, std::chrono::steady_clock::now());
+    }
+    {
+        // Only a picture of one slice is followed: its rows come in order
+        // from one thread, each final once given. Slices decoded on several
+        // threads give rows in any order, and rows at their edges are
+        // filtered again after all are decoded.
+        std::lock_guard<std::mutex> g(m_band_lock);
+        m_one_slice = slices_in(unit, unit_length) == 1;
     }
     const int64_t started = steady_ns();
     const int decoded = m_decoder->decode(unit, unit_length);

@@ -138,6 +138,7 @@ private:
     std::mutex m_band_lock;          // the fields below
     QSize m_target_source;           // GUI: converted a picture of this size
     QSize m_target;                  // to this one
+    bool m_one_slice = false;        // the unit being decoded holds one slice
     bool m_banding = false;          // the picture being decoded is being converted
     int m_band_rows = 0;             // its rows known final, from the top
     const uint8_t* m_band_pixels = nullptr; // its memory, to match the picture decoded
