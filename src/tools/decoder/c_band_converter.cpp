@@ -115,12 +115,6 @@ void c_band_converter::abandon()
         release(g);
 }
 
-bool c_band_converter::busy() const
-{
-    std::lock_guard<std::mutex> g(m_lock);
-    return m_active;
-}
-
 void c_band_converter::release(std::unique_lock<std::mutex>& lock)
 {
     m_active = false;

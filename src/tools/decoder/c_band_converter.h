@@ -53,8 +53,6 @@ public:
     // reads it.
     void abandon();
 
-    bool busy() const;
-
 private:
     void run();
     void release(std::unique_lock<std::mutex>& lock);
