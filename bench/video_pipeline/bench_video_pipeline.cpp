@@ -10,9 +10,9 @@
 //     GUI thread rendering what it gets into a 1280 x 720 area.
 // Rounds alternate which goes first. Then one paced run at the stream's 60
 // pictures/s, one picture in flight at a time, times each picture from the
-// moment its last byte is handed to loopback TCP (the viewer's receive thread
-// is idle then, so that is when it arrives) to the moment the GUI thread has
-// set it on the video label.
+// moment its bytes are given to loopback TCP (the viewer's receive thread is
+// idle then and has the last of them 0.1-0.2 ms later) to the moment the GUI
+// thread has set it on the video label.
 #include <QApplication>
 #include <QEventLoop>
 #include <QMetaObject>
@@ -150,7 +150,8 @@ throughput viewer_round(const bench::test_stream& st)
 // held back by its pacing of draws; in *early those converted while they
 // were decoded.
 std::vector<double> latency_run(const bench::test_stream& st, int* lost, std::vector<double>* decoded,
-                                int* deferred, int* early)
+                                int* deferred, int* early, std::vector<int>* index,
+                                std::vector<double>* handed_ms)
 {
     std::vector<double> ms;
     viewer_session v;
@@ -181,17 +182,24 @@ std::vector<double> latency_run(const bench::test_stream& st, int* lost, std::ve
         int shown = 0;
         for (const auto& b : v.wire) {
             std::this_thread::sleep_until(next);
+            // Timed from the start of the send: the bytes reach the viewer's
+            // receive thread 0.1-0.2 ms later, but the send itself often
+            // returns only after the viewer has decoded them (the woken
+            // receive thread takes this thread's core), so its end would
+            // hide most of the latency.
+            const auto sent = bench::clock::now();
             if (!v.s.video.send_bytes(b))
                 return;
-            const auto sent = bench::clock::now();
             next = sent + period;
             bench::clock::time_point at;
             if (probe.wait_beyond(shown, 2000, &at)) {
                 ms.push_back(bench::ms_between(sent, at));
+                index->push_back(int(&b - v.wire.data()));
                 ++shown;
                 std::lock_guard<std::mutex> g(handed_lock);
                 if (!handed.empty())
                     decoded->push_back(bench::ms_between(sent, handed.back()));
+                handed_ms->push_back(handed.empty() ? -1.0 : bench::ms_between(sent, handed.back()));
             } else {
                 ++*lost;
             }
@@ -256,8 +264,28 @@ int main()
     std::vector<double> decoded;
     int deferred = 0;
     int early = 0;
-    const std::vector<double> lat = latency_run(st, &lost, &decoded, &deferred, &early);
+    std::vector<int> index;
+    std::vector<double> handed_ms;
+    const std::vector<double> lat = latency_run(st, &lost, &decoded, &deferred, &early, &index, &handed_ms);
     const std::vector<double> paced = paced_reference(st, codec_threads, convert_threads);
+    // Which pictures make the tail: a percentile of a few hundred pictures is
+    // decided by a handful, so say which (k: key frame), how large, and
+    // shown / handed over / the bare decode and convert of the same picture.
+    {
+        std::vector<size_t> order(lat.size());
+        for (size_t i = 0; i < order.size(); ++i)
+            order[i] = i;
+        std::sort(order.begin(), order.end(), [&](size_t a, size_t b) { return lat[a] > lat[b]; });
+        std::string slow;
+        for (size_t i = 0; i < order.size() && i < 6; ++i) {
+            const int n = index[order[i]];
+            slow += " #" + std::to_string(n) + (bench::is_key_unit(st.units[size_t(n)]) ? "k" : "") + " (" +
+                    std::to_string(st.units[size_t(n)].size() / 1024) + " KiB) " + bench::fmt(lat[order[i]], 2) + "/" +
+                    bench::fmt(handed_ms[order[i]], 2) + "/" +
+                    (size_t(n) < paced.size() ? bench::fmt(paced[size_t(n)], 2) : std::string("-"));
+        }
+        bench::note("[%s] slowest pictures (ms):%s", k_name, slow.c_str());
+    }
     const double ratio = bench::median(ratios);
     bench::row(k_name, "pictures/s at full speed (median of " + std::to_string(rounds) + " rounds)",
                bench::fmt(bench::median(view_fps)), bench::fmt(bench::median(ref_fps)), bench::fmt(ratio, 2),
