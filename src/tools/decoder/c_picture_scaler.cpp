@@ -90,6 +90,8 @@ bool c_picture_scaler::convert_rows(const AVFrame* picture, int y, int rows, uin
             return false;
         m_fed = 0;
         m_written = 0;
+        m_converted = 0;
+        m_bgra_written = 0;
     }
     // libswscale keeps the lines it still needs between calls, so bands must
     // follow one another exactly, on whole chroma rows of a 4:2:0 picture.
@@ -113,8 +115,22 @@ bool c_picture_scaler::convert_rows(const AVFrame* picture, int y, int rows, uin
         return !last || m_written == height;
     }
     m_written += sws_scale(m_context, band, picture->linesize, y, rows, m_planes->data, m_planes->linesize);
-    if (!last)
+    if (last && m_written != height)
+        return false;
+    // The scaled rows are final once written: they go on to BGRA at once, so
+    // that after the last band only its own rows are left. A 4:2:0 chroma
+    // row serves two rows, so a band ends on an even row but the last.
+    const int to = last ? height : (m_written & ~1);
+    if (to <= m_converted)
         return true;
-    return m_written == height &&
-           sws_scale(m_to_bgra, m_planes->data, m_planes->linesize, 0, height, planes, strides) == height;
+    const uint8_t* scaled[4] = {nullptr, nullptr, nullptr, nullptr};
+    for (int p = 0; p < 4 && m_planes->data[p]; ++p) {
+        const int row = p == 1 || p == 2 ? m_converted >> desc->log2_chroma_h : m_converted;
+        scaled[p] = m_planes->data[p] + ptrdiff_t(row) * m_planes->linesize[p];
+    }
+    // Rows out may trail rows in when libswscale filters across them (an
+    // odd height leaves its plain converter); all are out after the last.
+    m_bgra_written += sws_scale(m_to_bgra, scaled, m_planes->linesize, m_converted, to - m_converted, planes, strides);
+    m_converted = to;
+    return !last || m_bgra_written == height;
 }

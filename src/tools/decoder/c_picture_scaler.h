@@ -23,7 +23,8 @@ struct SwsContext;
 // first and then converted at that size: libswscale's filtered output to
 // packed RGB is its slow stage, and measured side by side the two stages
 // cost 0.72 to 0.82 of the single filtered call (1080p into 640x360 up to
-// 2560x1440). Same size, or another source format: one plain call.
+// 2560x1440). Same size, or another source format: one plain call. Fed in
+// bands, both stages follow each band.
 class c_picture_scaler
 {
 public:
@@ -65,6 +66,8 @@ private:
     int m_made = 0;
     int m_fed = 0;     // source rows given so far for the picture under way
     int m_written = 0; // output rows the first stage has written for it
+    int m_converted = 0; // of those, rows given to the second stage
+    int m_bgra_written = 0; // and BGRA rows it has written
 };
 
 #endif
