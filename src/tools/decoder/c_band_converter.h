@@ -4,6 +4,8 @@
 #include <QImage>
 #include <QSize>
 
+#include <sched.h>
+
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -44,9 +46,10 @@ public:
     // Rows [0, ready) of the picture are final.
     void rows_ready(int ready);
 
-    // After the picture's last row: waits, at most timeout_ms, until it is
-    // converted. The converted image, or a null one (the conversion failed
-    // or did not end in time); either way the picture is let go.
+    // After the picture's last row: waits, at most timeout_ms, for a band
+    // under way, converts what is left on the calling thread, and returns
+    // the converted image, or a null one (the conversion failed or a band
+    // did not end in time); either way the picture is let go.
     QImage finish(int timeout_ms);
 
     // Lets the picture go unconverted; returns once the thread no longer
@@ -57,6 +60,7 @@ private:
     void run();
     void release(std::unique_lock<std::mutex>& lock);
     int usable_rows() const; // rows the next band may end at
+    void keep_off(int cpu);  // the thread may run on any allowed core but cpu
 
     mutable std::mutex m_lock;
     std::condition_variable m_wake; // the thread: rows or a stop
@@ -74,7 +78,9 @@ private:
     bool m_stop = false;
     AVFrame* m_prepare = nullptr; // a picture's format and size to prepare for,
     QSize m_prepare_size;         // and the size to convert it to
-    c_picture_scaler m_scaler; // the thread's own
+    c_picture_scaler m_scaler; // used by whoever set m_converting
+    cpu_set_t m_allowed;       // the cores the process may use
+    int m_kept_off = -1;       // the core the thread was last kept off
     std::thread m_thread;
 };
 
