@@ -23,6 +23,7 @@ extern "C" {
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -577,6 +578,33 @@ TEST(VideoDecoderPlain, DecodeBeforeOpenOrAfterCloseFails)
     EXPECT_LT(d.decode(bytes, 4), 0);
     uint8_t out[16];
     EXPECT_FALSE(d.convert(out, 16));
+}
+
+TEST(VideoDecoderPlain, SparePicturesAreTakenOncePerSizeAndTheNextPictureUsesOne)
+{
+    // Spares taken for every picture would only grow the decoder's pool;
+    // spares from another pool would warm memory no picture uses.
+    c_video_decoder d;
+    std::vector<const uint8_t*> spares;
+    d.set_spare_handler([&](AVFrame* spare) {
+        spares.push_back(spare->data[0]);
+        for (int p = 0; p < AV_NUM_DATA_POINTERS && spare->buf[p]; ++p)
+            std::memset(spare->buf[p]->data, 0, spare->buf[p]->size);
+        av_frame_free(&spare);
+    });
+    ASSERT_TRUE(d.open());
+    const std::vector<unit> small = encode_stream(320, 240, 6);
+    const std::vector<unit> large = encode_stream(640, 480, 3);
+    std::vector<const uint8_t*> used;
+    for (const unit& u : small) {
+        ASSERT_GT(d.decode(u.data(), int(u.size())), 0);
+        used.push_back(d.picture()->data[0]);
+    }
+    ASSERT_EQ(spares.size(), size_t(c_video_decoder::k_spare_pictures));
+    EXPECT_NE(std::find(spares.begin(), spares.end(), used[1]), spares.end());
+    for (const unit& u : large)
+        ASSERT_GT(d.decode(u.data(), int(u.size())), 0);
+    EXPECT_EQ(spares.size(), size_t(2 * c_video_decoder::k_spare_pictures));
 }
 
 TEST(VideoDecoderEarly, PicturesConvertedWhileDecodedMatchTheGuisConversionAndBurstsAreLeftToTheGui)

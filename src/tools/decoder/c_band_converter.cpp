@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <utility>
 
 extern "C" {
@@ -44,6 +45,19 @@ c_band_converter::~c_band_converter()
     m_wake.notify_all();
     m_thread.join();
     av_frame_free(&m_prepare);
+    for (AVFrame*& f : m_spares)
+        av_frame_free(&f);
+}
+
+void c_band_converter::warm(AVFrame* spare)
+{
+    if (!spare)
+        return;
+    {
+        std::lock_guard<std::mutex> g(m_lock);
+        m_spares.push_back(spare);
+    }
+    m_wake.notify_one();
 }
 
 void c_band_converter::prepare(const AVFrame* picture, const QSize& own, const QSize& size)
@@ -166,10 +180,20 @@ void c_band_converter::run()
     for (;;) {
         m_wake.wait(g, [&] {
             return m_stop || (m_active && !m_failed && !m_converting && usable_rows() > m_fed) ||
-                   (m_prepare && !m_active);
+                   (!m_active && (m_prepare || !m_spares.empty()));
         });
         if (m_stop)
             return;
+        if (!m_active && !m_spares.empty()) {
+            AVFrame* spare = m_spares.back();
+            m_spares.pop_back();
+            g.unlock();
+            for (int p = 0; p < AV_NUM_DATA_POINTERS && spare->buf[p]; ++p)
+                std::memset(spare->buf[p]->data, 0, spare->buf[p]->size);
+            av_frame_free(&spare);
+            g.lock();
+            continue;
+        }
         if (m_prepare && !m_active) {
             AVFrame* like = std::exchange(m_prepare, nullptr);
             const QSize size = m_prepare_size;

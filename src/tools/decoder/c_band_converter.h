@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "tools/decoder/c_conversion_buffer.h"
 #include "tools/decoder/c_picture_scaler.h"
@@ -42,6 +43,11 @@ public:
     // Readies the thread's converter, while it is idle, for pictures like
     // picture (its format), cut to own, at size (any thread).
     void prepare(const AVFrame* picture, const QSize& own, const QSize& size);
+
+    // Takes spare, writes to its memory while idle (so that its pages are
+    // faulted in there, not while a picture is decoded into it) and frees
+    // it (any thread).
+    void warm(AVFrame* spare);
 
     // Rows [0, ready) of the picture are final.
     void rows_ready(int ready);
@@ -78,6 +84,7 @@ private:
     bool m_stop = false;
     AVFrame* m_prepare = nullptr; // a picture's format and size to prepare for,
     QSize m_prepare_size;         // and the size to convert it to
+    std::vector<AVFrame*> m_spares; // pictures' memory to warm
     c_picture_scaler m_scaler; // used by whoever set m_converting
     cpu_set_t m_allowed;       // the cores the process may use
     int m_kept_off = -1;       // the core the thread was last kept off

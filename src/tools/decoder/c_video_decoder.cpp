@@ -29,10 +29,12 @@ bool c_video_decoder::open()
     m_codec->thread_type = FF_THREAD_SLICE;
     m_codec->thread_count = k_codec_threads;
     m_codec->max_pixels = k_max_pixels;
-    if (m_on_band) {
-        m_codec->opaque = this;
+    m_codec->opaque = this;
+    if (m_on_band)
         m_codec->draw_horiz_band = &c_video_decoder::band_done;
-    }
+    if (m_on_spare)
+        m_codec->get_buffer2 = &c_video_decoder::get_buffer;
+    m_spared_for = 0;
     if (avcodec_open2(m_codec, codec, nullptr) == 0) {
         m_picture = av_frame_alloc();
         m_received = av_frame_alloc();
@@ -91,6 +93,33 @@ void c_video_decoder::band_done(AVCodecContext* codec, const AVFrame* picture, i
     auto* self = static_cast<c_video_decoder*>(codec->opaque);
     if (type == 3 && self && picture && rows > 0)
         self->m_on_band(picture, y, rows);
+}
+
+int c_video_decoder::get_buffer(AVCodecContext* codec, AVFrame* picture, int flags)
+{
+    const int rc = avcodec_default_get_buffer2(codec, picture, flags);
+    auto* self = static_cast<c_video_decoder*>(codec->opaque);
+    const uint64_t like = (uint64_t(uint16_t(picture->width)) << 32) | (uint64_t(uint16_t(picture->height)) << 16) |
+                          uint16_t(picture->format);
+    if (rc < 0 || !self || self->m_spared_for == like)
+        return rc;
+    self->m_spared_for = like;
+    // Taken with the same size and format, so from the same pool; a frame
+    // given back after its memory was written is then a warm one.
+    for (int i = 0; i < k_spare_pictures; ++i) {
+        AVFrame* spare = av_frame_alloc();
+        if (!spare)
+            break;
+        spare->format = picture->format;
+        spare->width = picture->width;
+        spare->height = picture->height;
+        if (avcodec_default_get_buffer2(codec, spare, flags) < 0) {
+            av_frame_free(&spare);
+            break;
+        }
+        self->m_on_spare(spare);
+    }
+    return rc;
 }
 
 void c_video_decoder::check_refused(const uint8_t* data, int length)

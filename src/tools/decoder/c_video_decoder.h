@@ -49,6 +49,17 @@ public:
     using band_handler = std::function<void(const AVFrame* picture, int y, int rows)>;
     void set_band_handler(band_handler handler) { m_on_band = std::move(handler); }
 
+    // Picture memory of a new size is new memory, and the first write to
+    // each page faults it in: about 2 ms for a 1080p picture on the
+    // development machine, paid by each of the first pictures. When set
+    // (before open()), the first picture of each size also takes
+    // k_spare_pictures more pictures' memory from the decoder's own pool
+    // and hands them over: the handler's owner writes to them, off the
+    // decoding thread, and frees them, which puts them back in the pool.
+    static constexpr int k_spare_pictures = 2;
+    using spare_handler = std::function<void(AVFrame* spare)>;
+    void set_spare_handler(spare_handler handler) { m_on_spare = std::move(handler); }
+
     // Decodes one access unit. Returns a negative number on a decoding
     // error, 0 when the unit was consumed without producing a picture (for
     // instance parameter sets only), otherwise length; in that case the new
@@ -84,6 +95,7 @@ private:
     // over the limit, remembers and logs the size once per stream size.
     void check_refused(const uint8_t* data, int length);
     static void band_done(AVCodecContext* codec, const AVFrame* picture, int offset[], int y, int type, int rows);
+    static int get_buffer(AVCodecContext* codec, AVFrame* picture, int flags);
 
     AVCodecContext* m_codec = nullptr;
     AVCodecParserContext* m_parser = nullptr; // reads picture sizes of refused units
@@ -93,6 +105,8 @@ private:
     AVPacket* m_packet = nullptr;
     c_picture_scaler m_scaler;
     band_handler m_on_band;
+    spare_handler m_on_spare;
+    uint64_t m_spared_for = 0; // size and format the spares were taken for
     std::atomic<uint64_t> m_refused{0}; // width << 32 | height
     int m_width = 0;
     int m_height = 0;

@@ -26,6 +26,7 @@ c_video_pipeline::c_video_pipeline()
     , m_bands(std::make_unique<c_band_converter>())
 {
     m_decoder->set_band_handler([this](const AVFrame* picture, int y, int rows) { on_band(picture, y, rows); });
+    m_decoder->set_spare_handler([this](AVFrame* spare) { m_bands->warm(spare); });
     m_open = m_decoder->open();
 }
 
