@@ -197,10 +197,15 @@ void c_band_converter::run()
         if (m_prepare && !m_active) {
             AVFrame* like = std::exchange(m_prepare, nullptr);
             const QSize size = m_prepare_size;
+            // The scaler is busy: a picture begun meanwhile is finished by
+            // the decoding thread only after this.
+            m_converting = true;
             g.unlock();
             m_scaler.prepare(like, size.width(), size.height());
             av_frame_free(&like);
             g.lock();
+            m_converting = false;
+            m_done.notify_all();
             continue;
         }
         const int from = m_fed;

@@ -79,13 +79,13 @@ private:
     int m_fed = 0;
     int m_batch = 0;
     bool m_active = false;
-    bool m_converting = false;
+    bool m_converting = false; // the scaler is in use (a band or readying it)
     bool m_failed = false;
     bool m_stop = false;
     AVFrame* m_prepare = nullptr; // a picture's format and size to prepare for,
     QSize m_prepare_size;         // and the size to convert it to
     std::vector<AVFrame*> m_spares; // pictures' memory to warm
-    c_picture_scaler m_scaler; // used by whoever set m_converting
+    c_picture_scaler m_scaler; // used only by whoever set m_converting
     cpu_set_t m_allowed;       // the cores the process may use
     int m_kept_off = -1;       // the core the thread was last kept off
     std::thread m_thread;
