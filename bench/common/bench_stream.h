@@ -75,15 +75,6 @@ inline void draw_player(QImage& img, int i)
     }
 }
 
-// Whether an Annex B access unit holds an IDR slice (NAL type 5).
-inline bool is_key_unit(const std::vector<uint8_t>& u)
-{
-    for (size_t i = 0; i + 3 < u.size(); ++i)
-        if (u[i] == 0 && u[i + 1] == 0 && u[i + 2] == 1 && (u[i + 3] & 0x1f) == 5)
-            return true;
-    return false;
-}
-
 // Needs a QGuiApplication for the desktop's text. Empty units on failure.
 inline test_stream make_stream(int width, int height, int pictures, int fps, const uint8_t* key8,
                                uint32_t fragment = 60 * 1024)

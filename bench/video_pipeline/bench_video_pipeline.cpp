@@ -34,6 +34,7 @@
 #include "tools/decoder/c_conversion_buffer.h"
 #include "tools/decoder/c_video_decoder.h"
 #include "tools/decoder/c_video_pipeline.h"
+#include "tools/record/c_stream_recorder.h"
 
 namespace {
 
@@ -144,14 +145,13 @@ throughput viewer_round(const bench::test_stream& st)
     return r;
 }
 
-// Latency of each picture, paced at k_fps with one picture in flight; in
-// *decoded the part up to the receive thread's hand-over (decoded and
-// converted), for each picture shown; in *deferred the pictures the window
-// held back by its pacing of draws; in *early those converted while they
-// were decoded.
-std::vector<double> latency_run(const bench::test_stream& st, int* lost, std::vector<double>* decoded,
-                                int* deferred, int* early, std::vector<int>* index,
-                                std::vector<double>* handed_ms)
+// Latency of each picture shown, paced at k_fps with one picture in flight;
+// beside it, in *handed_ms, the part up to the receive thread's hand-over
+// (decoded and converted; -1 when not seen) and in *index the picture's
+// number; in *deferred the pictures the window held back by its pacing of
+// draws; in *early those converted while they were decoded.
+std::vector<double> latency_run(const bench::test_stream& st, int* lost, std::vector<double>* handed_ms,
+                                int* deferred, int* early, std::vector<int>* index)
 {
     std::vector<double> ms;
     viewer_session v;
@@ -197,8 +197,6 @@ std::vector<double> latency_run(const bench::test_stream& st, int* lost, std::ve
                 index->push_back(int(&b - v.wire.data()));
                 ++shown;
                 std::lock_guard<std::mutex> g(handed_lock);
-                if (!handed.empty())
-                    decoded->push_back(bench::ms_between(sent, handed.back()));
                 handed_ms->push_back(handed.empty() ? -1.0 : bench::ms_between(sent, handed.back()));
             } else {
                 ++*lost;
@@ -261,12 +259,15 @@ int main()
     }
 
     int lost = 0;
-    std::vector<double> decoded;
     int deferred = 0;
     int early = 0;
     std::vector<int> index;
     std::vector<double> handed_ms;
-    const std::vector<double> lat = latency_run(st, &lost, &decoded, &deferred, &early, &index, &handed_ms);
+    const std::vector<double> lat = latency_run(st, &lost, &handed_ms, &deferred, &early, &index);
+    std::vector<double> decoded;
+    for (double d : handed_ms)
+        if (d >= 0)
+            decoded.push_back(d);
     const std::vector<double> paced = paced_reference(st, codec_threads, convert_threads);
     // Which pictures make the tail: a percentile of a few hundred pictures is
     // decided by a handful, so say which (k: key frame), how large, and
@@ -279,7 +280,7 @@ int main()
         std::string slow;
         for (size_t i = 0; i < order.size() && i < 6; ++i) {
             const int n = index[order[i]];
-            slow += " #" + std::to_string(n) + (bench::is_key_unit(st.units[size_t(n)]) ? "k" : "") + " (" +
+            slow += " #" + std::to_string(n) + (c_stream_recorder::inspect(st.units[size_t(n)].data(), st.units[size_t(n)].size()).idr ? "k" : "") + " (" +
                     std::to_string(st.units[size_t(n)].size() / 1024) + " KiB) " + bench::fmt(lat[order[i]], 2) + "/" +
                     bench::fmt(handed_ms[order[i]], 2) + "/" +
                     (size_t(n) < paced.size() ? bench::fmt(paced[size_t(n)], 2) : std::string("-"));

@@ -139,7 +139,7 @@ QImage c_band_converter::finish(int timeout_ms)
     m_ready = m_height;
     // Only a band under way is waited for; the rest the decoding thread
     // converts itself, rather than wait for this thread to get a core.
-    bool done = m_done.wait_for(g, std::chrono::milliseconds(timeout_ms), [&] { return !m_converting; });
+    const bool done = m_done.wait_for(g, std::chrono::milliseconds(timeout_ms), [&] { return !m_converting; });
     if (done && !m_failed && m_fed < m_height) {
         const int from = m_fed;
         m_converting = true;
@@ -151,7 +151,6 @@ QImage c_band_converter::finish(int timeout_ms)
         m_fed = m_height;
         m_failed = m_failed || !ok;
     }
-    done = done && m_fed == m_height;
     QImage image = done && !m_failed ? m_out.image : QImage();
     release(g);
     return image;
