@@ -1,10 +1,8 @@
 // The decoding pipeline on a real H.264 stream made here with libx264: its
 // pictures against FFmpeg's own decode of the same stream, fragments,
 // parameter-set-only units, dropped units, and the hand-over to the GUI.
-#include "tools/decoder/c_band_converter.h"
 #include "tools/decoder/c_conversion_buffer.h"
 #include "tools/decoder/c_frame_assembler.h"
-#include "tools/decoder/c_picture_scaler.h"
 #include "tools/decoder/c_video_decoder.h"
 #include "tools/decoder/c_video_pipeline.h"
 
@@ -27,14 +25,10 @@ extern "C" {
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <future>
 #include <memory>
-#include <mutex>
 #include <random>
 #include <thread>
 #include <vector>
@@ -679,70 +673,4 @@ TEST(VideoDecoderEarly, PicturesOfSeveralSlicesAreLeftToTheGuisConversion)
         EXPECT_TRUE(same_pixels(pic, pl.convert_again(target))) << "picture " << i;
     }
     EXPECT_EQ(pl.pictures_converted_early(), 0u);
-}
-
-TEST(VideoDecoderEarly, ABandStalledOnItsCoreLeavesThePictureToTheGuiAndTheNextPictureIsConverted)
-{
-    // The band thread can lose its core in the middle of a band (another
-    // process, the host taking the virtual core). The decoding thread must
-    // not wait that out, and the band's picture and memory must stay valid
-    // until the band ends.
-    const std::vector<unit> units = encode_stream(320, 240, 1);
-    c_video_decoder decoder;
-    ASSERT_TRUE(decoder.open());
-    ASSERT_GT(decoder.decode(units[0].data(), int(units[0].size())), 0);
-    const AVFrame* picture = decoder.picture();
-    const QSize own(320, 240), size(160, 120);
-    c_conversion_buffer memory;
-    c_picture_scaler one_call;
-    const c_conversion_buffer::picture want = memory.acquire(size.width(), size.height());
-    ASSERT_TRUE(one_call.convert(picture, want.pixels, want.stride, size.width(), size.height()));
-
-    std::mutex lock;
-    std::condition_variable changed;
-    bool stalled = false, go = false;
-    std::atomic<bool> stall{true};
-    c_band_converter bands;
-    bands.set_before_band([&] {
-        if (!stall)
-            return;
-        std::unique_lock<std::mutex> g(lock);
-        stalled = true;
-        changed.notify_all();
-        changed.wait(g, [&] { return go; });
-    });
-    ASSERT_TRUE(bands.begin(picture, own, memory.acquire(size.width(), size.height()), size));
-    bands.rows_ready(own.height());
-    {
-        std::unique_lock<std::mutex> g(lock);
-        ASSERT_TRUE(changed.wait_for(g, std::chrono::seconds(10), [&] { return stalled; }));
-    }
-    std::future<QImage> finished = std::async(std::launch::async, [&] { return bands.finish(); });
-    const bool returned = finished.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
-    // The stalled band still reads its picture: no other may take its place.
-    const bool refused = returned && !bands.begin(picture, own, memory.acquire(size.width(), size.height()), size);
-    stall = false;
-    {
-        std::lock_guard<std::mutex> g(lock);
-        go = true;
-    }
-    changed.notify_all();
-    ASSERT_TRUE(returned) << "finish() waited for the stalled band";
-    EXPECT_TRUE(refused);
-    EXPECT_TRUE(finished.get().isNull());
-
-    // Once the band ends the thread lets the picture go, and the next one
-    // is converted as usual.
-    bool begun = false;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!begun && std::chrono::steady_clock::now() < deadline) {
-        begun = bands.begin(picture, own, memory.acquire(size.width(), size.height()), size);
-        if (!begun)
-            std::this_thread::yield();
-    }
-    ASSERT_TRUE(begun);
-    bands.rows_ready(own.height());
-    const QImage image = bands.finish();
-    ASSERT_FALSE(image.isNull());
-    EXPECT_TRUE(same_pixels(image, want.image));
 }

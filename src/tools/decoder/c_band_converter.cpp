@@ -2,28 +2,11 @@
 
 #include <pthread.h>
 #include <sched.h>
-#include <time.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <utility>
-
-namespace {
-
-// How long finish() waits for a band under way: several times the last
-// band's time, and never less than this (a core shared with a paint).
-constexpr int64_t k_min_patience_ns = 1000000;
-constexpr int k_patience_bands = 4;
-
-int64_t thread_cpu_ns()
-{
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return int64_t(t.tv_sec) * 1000000000 + t.tv_nsec;
-}
-
-}  // namespace
 
 extern "C" {
 #include <libavutil/frame.h>
@@ -62,7 +45,6 @@ c_band_converter::~c_band_converter()
     }
     m_wake.notify_all();
     m_thread.join();
-    av_frame_free(&m_picture);
     av_frame_free(&m_prepare);
     for (AVFrame*& f : m_spares)
         av_frame_free(&f);
@@ -112,8 +94,7 @@ bool c_band_converter::begin(const AVFrame* picture, const QSize& own, c_convers
     ref->width = own.width();
     ref->height = own.height();
     std::lock_guard<std::mutex> g(m_lock);
-    // A picture let go inside a band is still the thread's until it ends.
-    if (m_active || m_orphaned) {
+    if (m_active) {
         av_frame_free(&ref);
         return false;
     }
@@ -150,19 +131,15 @@ void c_band_converter::rows_ready(int ready)
         m_wake.notify_one();
 }
 
-QImage c_band_converter::finish()
+QImage c_band_converter::finish(int timeout_ms)
 {
     std::unique_lock<std::mutex> g(m_lock);
     if (!m_active)
         return QImage();
     m_ready = m_height;
     // Only a band under way is waited for; the rest the decoding thread
-    // converts itself, rather than wait for this thread to get a core. A
-    // band that overruns means the thread lost its core mid-band (measured:
-    // a picture held 6 ms behind a band of 0.3 ms, the decoder's core idle
-    // meanwhile).
-    const int64_t patience = std::max(k_min_patience_ns, k_patience_bands * m_band_ns);
-    const bool done = m_done.wait_for(g, std::chrono::nanoseconds(patience), [&] { return !m_converting; });
+    // converts itself, rather than wait for this thread to get a core.
+    const bool done = m_done.wait_for(g, std::chrono::milliseconds(timeout_ms), [&] { return !m_converting; });
     if (done && !m_failed && m_fed < m_height) {
         const int from = m_fed;
         m_converting = true;
@@ -186,33 +163,13 @@ void c_band_converter::abandon()
         release(g);
 }
 
-void c_band_converter::set_before_band(std::function<void()> hook)
-{
-    std::lock_guard<std::mutex> g(m_lock);
-    m_before_band = std::move(hook);
-}
-
-void c_band_converter::release(std::unique_lock<std::mutex>&)
+void c_band_converter::release(std::unique_lock<std::mutex>& lock)
 {
     m_active = false;
-    // Inside a band the thread still reads the picture and writes its
-    // memory: it lets both go when the band ends.
-    if (m_converting) {
-        m_orphaned = true;
-        return;
-    }
+    // The thread may be inside a band: the picture stays until it is out.
+    m_done.wait(lock, [&] { return !m_converting; });
     av_frame_free(&m_picture);
     m_out = c_conversion_buffer::picture();
-}
-
-void c_band_converter::converted(std::unique_lock<std::mutex>&)
-{
-    m_converting = false;
-    if (std::exchange(m_orphaned, false)) {
-        av_frame_free(&m_picture);
-        m_out = c_conversion_buffer::picture();
-    }
-    m_done.notify_all();
 }
 
 void c_band_converter::run()
@@ -247,27 +204,22 @@ void c_band_converter::run()
             m_scaler.prepare(like, size.width(), size.height());
             av_frame_free(&like);
             g.lock();
-            converted(g);
+            m_converting = false;
+            m_done.notify_all();
             continue;
         }
         const int from = m_fed;
         const int to = usable_rows();
         m_converting = true;
-        const std::function<void()> before = m_before_band;
         g.unlock();
-        if (before)
-            before();
-        // The band's own processor time: what it takes when it has a core.
-        const int64_t cpu = thread_cpu_ns();
         // Only rows the decoder has finished are read; it writes below them
         // meanwhile.
         const bool ok = m_scaler.convert_rows(m_picture, from, to - from, m_out.pixels, m_out.stride, m_size.width(),
                                               m_size.height());
-        const int64_t took = thread_cpu_ns() - cpu;
         g.lock();
-        m_band_ns = took;
+        m_converting = false;
         m_fed = to;
         m_failed = m_failed || !ok;
-        converted(g);
+        m_done.notify_all();
     }
 }

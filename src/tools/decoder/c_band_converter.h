@@ -8,7 +8,6 @@
 
 #include <condition_variable>
 #include <cstdint>
-#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -53,28 +52,21 @@ public:
     // Rows [0, ready) of the picture are final.
     void rows_ready(int ready);
 
-    // After the picture's last row: waits for a band under way, converts
-    // what is left on the calling thread, and returns the converted image.
-    // A null image when the conversion failed, or when the band under way
-    // took several times a band's usual time (the thread lost its core): the
-    // picture is then left to the caller's own conversion rather than held
-    // back for as long as the thread cannot run. Either way the picture is
-    // let go.
-    QImage finish();
+    // After the picture's last row: waits, at most timeout_ms, for a band
+    // under way, converts what is left on the calling thread, and returns
+    // the converted image, or a null one (the conversion failed or a band
+    // did not end in time); either way the picture is let go.
+    QImage finish(int timeout_ms);
 
-    // Lets the picture go unconverted. Returns at once; a band under way
-    // ends on the thread, which then lets go of the picture and its memory.
+    // Lets the picture go unconverted; returns once the thread no longer
+    // reads it.
     void abandon();
-
-    // Called on the thread before each band (tests stall it here).
-    void set_before_band(std::function<void()> hook);
 
 private:
     void run();
     void release(std::unique_lock<std::mutex>& lock);
     int usable_rows() const; // rows the next band may end at
     void keep_off(int cpu);  // the thread may run on any allowed core but cpu
-    void converted(std::unique_lock<std::mutex>& lock); // the thread's use of the scaler ended
 
     mutable std::mutex m_lock;
     std::condition_variable m_wake; // the thread: rows or a stop
@@ -90,9 +82,6 @@ private:
     bool m_converting = false; // the scaler is in use (a band or readying it)
     bool m_failed = false;
     bool m_stop = false;
-    bool m_orphaned = false; // let go while in a band: the thread frees it
-    int64_t m_band_ns = 0;   // processor time of the thread's last band
-    std::function<void()> m_before_band;
     AVFrame* m_prepare = nullptr; // a picture's format and size to prepare for,
     QSize m_prepare_size;         // and the size to convert it to
     std::vector<AVFrame*> m_spares; // pictures' memory to warm
