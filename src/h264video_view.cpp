@@ -7,9 +7,6 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QCursor>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLayout>
 #include <QPainter>
@@ -17,17 +14,13 @@
 #include <QRegion>
 #include <QTimer>
 #include <QScreen>
-#include <QTextStream>
 #include <QVBoxLayout>
 
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <chrono>
 
 #include "h264video.h"
 
-#include <chrono>
+#include "app/window_size_file.h"
 #include "log/log.h"
 #include "session_params.h"
 #include "tools/decoder/c_video_pipeline.h"
@@ -45,41 +38,9 @@ const int DEFAULT_VIDEO_WIDTH = 1024;
 const int DEFAULT_VIDEO_HEIGHT = 768;
 const int ALIGN_REPORTS = 20;
 
-// The window size file holds one short line; a longer file (or a device or
-// FIFO put in its place) is no size file and is not read any further.
-const qint64 CLIENT_SIZE_MAX_BYTES = 64;
 // The smallest picture area a stored or optimum size leaves beside the tool bar.
 const int MIN_PICTURE_WIDTH = 160;
 const int MIN_PICTURE_HEIGHT = 120;
-
-// The first line of the window size file, read without blocking and without
-// reading more than CLIENT_SIZE_MAX_BYTES; empty when it is no such file.
-QString readClientSizeLine(const QString& path)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0)
-        return QString();
-    QByteArray bytes;
-    struct stat st;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-        bytes.resize(CLIENT_SIZE_MAX_BYTES + 1);
-        ssize_t got = 0;
-        while (got < bytes.size()) {
-            const ssize_t n = ::read(fd, bytes.data() + got, size_t(bytes.size() - got));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            got += n;
-        }
-        bytes.truncate(int(got));
-    }
-    ::close(fd);
-    const qsizetype end = bytes.indexOf('\n');
-    if (end < 0 && bytes.size() > CLIENT_SIZE_MAX_BYTES)
-        return QString();
-    return QString::fromLatin1(end < 0 ? bytes : bytes.left(end)).remove(QLatin1Char('\r'));
-}
 
 bool relativeMode()
 {
@@ -307,7 +268,7 @@ void H264Video::readClientSize()
 
     int width = ui.toolBar->width() + DEFAULT_VIDEO_WIDTH;
     int height = DEFAULT_VIDEO_HEIGHT;
-    c_view_mapper::parse_client_size(readClientSizeLine(clientSizePath()), width, height);
+    c_view_mapper::parse_client_size(window_size_file::first_line(clientSizePath()), width, height);
     resize(clampedWindowSize(QSize(width, height)));
     layoutLabel();
     m_alignOnNextFrame = 1;
@@ -316,16 +277,7 @@ void H264Video::readClientSize()
 
 void H264Video::writeClientSize()
 {
-    // Something other than a file in its place (a FIFO would hold the close
-    // in open()) is left alone.
-    const QFileInfo info(clientSizePath());
-    if (info.exists() && !info.isFile())
-        return;
-    QFile file(clientSizePath());
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text | QIODevice::Truncate))
-        return;
-    const QRect g = geometry();
-    file.write(QString::asprintf("%d,%d\n", g.width(), g.height()).toLatin1());
+    window_size_file::write(clientSizePath(), geometry().size());
 }
 
 // ------------------------------------------------------------- the cursor
