@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/wait_until.h"
 #include "tools/socket/CQUEUE_MESSAGE.h"
 #include "tools/socket/c_frame.h"
 #include "tools/socket/c_frame_reader.h"
@@ -112,14 +113,8 @@ private:
     bool m_closed = false;
 };
 
-// Polls cond every few milliseconds until it holds or timeout_ms pass.
+// The common bounded wait, polled every 5 ms here.
 inline bool wait_for(const std::function<bool()>& cond, int timeout_ms = 10000)
 {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (std::chrono::steady_clock::now() < end) {
-        if (cond())
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return cond();
+    return wait_until(cond, timeout_ms, 5);
 }

@@ -19,6 +19,7 @@
 #include "common/devsim_events.h"
 #include "common/devsim_process.h"
 #include "common/screen_match.h"
+#include "common/wait_until.h"
 #include "common/x11_display.h"
 
 namespace {
@@ -34,15 +35,10 @@ const int k_area_h = 768;
 const int k_origin_y = 96;
 const double k_scale = 1.25;
 
+// The common bounded wait, polled every 20 ms here.
 bool wait_for(const std::function<bool()>& cond, int timeout_ms)
 {
-    const auto end = clock_type::now() + std::chrono::milliseconds(timeout_ms);
-    while (!cond()) {
-        if (clock_type::now() >= end)
-            return cond();
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
+    return wait_until(cond, timeout_ms, 20);
 }
 
 // Lock indicators of the display as bits 0 Num, 1 Caps, 2 Scroll.

@@ -16,6 +16,7 @@
 #include "common/devsim_events.h"
 #include "common/devsim_process.h"
 #include "common/screen_match.h"
+#include "common/wait_until.h"
 #include "common/x11_display.h"
 
 namespace {
@@ -26,15 +27,10 @@ using clock_type = std::chrono::steady_clock;
 const int k_area_w = 1024;
 const int k_area_h = 768;
 
+// The common bounded wait, polled every 50 ms here.
 bool wait_for(const std::function<bool()>& cond, int timeout_ms)
 {
-    const auto end = clock_type::now() + std::chrono::milliseconds(timeout_ms);
-    while (!cond()) {
-        if (clock_type::now() >= end)
-            return cond();
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return true;
+    return wait_until(cond, timeout_ms, 50);
 }
 
 QImage icon_file(const char* name)
