@@ -4,7 +4,6 @@
 #include <sched.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <utility>
 
@@ -131,7 +130,7 @@ void c_band_converter::rows_ready(int ready)
         m_wake.notify_one();
 }
 
-QImage c_band_converter::finish(int timeout_ms)
+QImage c_band_converter::finish()
 {
     std::unique_lock<std::mutex> g(m_lock);
     if (!m_active)
@@ -139,8 +138,8 @@ QImage c_band_converter::finish(int timeout_ms)
     m_ready = m_height;
     // Only a band under way is waited for; the rest the decoding thread
     // converts itself, rather than wait for this thread to get a core.
-    const bool done = m_done.wait_for(g, std::chrono::milliseconds(timeout_ms), [&] { return !m_converting; });
-    if (done && !m_failed && m_fed < m_height) {
+    m_done.wait(g, [&] { return !m_converting; });
+    if (!m_failed && m_fed < m_height) {
         const int from = m_fed;
         m_converting = true;
         g.unlock();
@@ -151,7 +150,7 @@ QImage c_band_converter::finish(int timeout_ms)
         m_fed = m_height;
         m_failed = m_failed || !ok;
     }
-    QImage image = done && !m_failed ? m_out.image : QImage();
+    QImage image = m_failed ? QImage() : m_out.image;
     release(g);
     return image;
 }

@@ -52,11 +52,13 @@ public:
     // Rows [0, ready) of the picture are final.
     void rows_ready(int ready);
 
-    // After the picture's last row: waits, at most timeout_ms, for a band
-    // under way, converts what is left on the calling thread, and returns
-    // the converted image, or a null one (the conversion failed or a band
-    // did not end in time); either way the picture is let go.
-    QImage finish(int timeout_ms);
+    // After the picture's last row: waits for a band under way, converts
+    // what is left on the calling thread, and returns the converted image,
+    // or a null one when the conversion failed; either way the picture is
+    // let go. (Not waiting for a band whose thread lost its core was tried:
+    // converting the picture again elsewhere costs about as much as the
+    // wait.)
+    QImage finish();
 
     // Lets the picture go unconverted; returns once the thread no longer
     // reads it.

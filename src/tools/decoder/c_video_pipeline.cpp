@@ -32,11 +32,6 @@ c_video_pipeline::c_video_pipeline()
 
 namespace {
 
-// How long the decoding thread waits for the last bands of a picture
-// converted while it was decoded; the other core normally ends them within
-// a millisecond of the decoder.
-constexpr int k_band_finish_ms = 100;
-
 // Slices (NAL units of type 1 or 5) in an Annex B access unit, counted up to 2.
 int slices_in(const uint8_t* unit, int length)
 {
@@ -139,7 +134,7 @@ QImage c_video_pipeline::finish_bands(const AVFrame* decoded)
         m_bands->abandon();
         return QImage();
     }
-    return m_bands->finish(k_band_finish_ms);
+    return m_bands->finish();
 }
 
 c_video_pipeline::~c_video_pipeline() = default;
