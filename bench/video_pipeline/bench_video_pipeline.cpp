@@ -279,11 +279,12 @@ int main()
         std::sort(order.begin(), order.end(), [&](size_t a, size_t b) { return lat[a] > lat[b]; });
         std::string slow;
         for (size_t i = 0; i < order.size() && i < 6; ++i) {
-            const int n = index[order[i]];
-            slow += " #" + std::to_string(n) + (c_stream_recorder::inspect(st.units[size_t(n)].data(), st.units[size_t(n)].size()).idr ? "k" : "") + " (" +
-                    std::to_string(st.units[size_t(n)].size() / 1024) + " KiB) " + bench::fmt(lat[order[i]], 2) + "/" +
+            const size_t n = size_t(index[order[i]]);
+            const auto& u = st.units[n];
+            slow += " #" + std::to_string(n) + (c_stream_recorder::inspect(u.data(), u.size()).idr ? "k" : "") +
+                    " (" + std::to_string(u.size() / 1024) + " KiB) " + bench::fmt(lat[order[i]], 2) + "/" +
                     bench::fmt(handed_ms[order[i]], 2) + "/" +
-                    (size_t(n) < paced.size() ? bench::fmt(paced[size_t(n)], 2) : std::string("-"));
+                    (n < paced.size() ? bench::fmt(paced[n], 2) : std::string("-"));
         }
         bench::note("[%s] slowest pictures (ms):%s", k_name, slow.c_str());
     }

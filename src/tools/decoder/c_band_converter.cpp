@@ -139,17 +139,8 @@ QImage c_band_converter::finish()
     // Only a band under way is waited for; the rest the decoding thread
     // converts itself, rather than wait for this thread to get a core.
     m_done.wait(g, [&] { return !m_converting; });
-    if (!m_failed && m_fed < m_height) {
-        const int from = m_fed;
-        m_converting = true;
-        g.unlock();
-        const bool ok = m_scaler.convert_rows(m_picture, from, m_height - from, m_out.pixels, m_out.stride,
-                                              m_size.width(), m_size.height());
-        g.lock();
-        m_converting = false;
-        m_fed = m_height;
-        m_failed = m_failed || !ok;
-    }
+    if (!m_failed && m_fed < m_height)
+        convert_band(g, m_height);
     QImage image = m_failed ? QImage() : m_out.image;
     release(g);
     return image;
@@ -169,6 +160,22 @@ void c_band_converter::release(std::unique_lock<std::mutex>& lock)
     m_done.wait(lock, [&] { return !m_converting; });
     av_frame_free(&m_picture);
     m_out = c_conversion_buffer::picture();
+}
+
+void c_band_converter::convert_band(std::unique_lock<std::mutex>& lock, int to)
+{
+    const int from = m_fed;
+    m_converting = true;
+    lock.unlock();
+    // Only rows the decoder has finished are read; it writes below them
+    // meanwhile.
+    const bool ok = m_scaler.convert_rows(m_picture, from, to - from, m_out.pixels, m_out.stride, m_size.width(),
+                                          m_size.height());
+    lock.lock();
+    m_converting = false;
+    m_fed = to;
+    m_failed = m_failed || !ok;
+    m_done.notify_all();
 }
 
 void c_band_converter::run()
@@ -207,18 +214,6 @@ void c_band_converter::run()
             m_done.notify_all();
             continue;
         }
-        const int from = m_fed;
-        const int to = usable_rows();
-        m_converting = true;
-        g.unlock();
-        // Only rows the decoder has finished are read; it writes below them
-        // meanwhile.
-        const bool ok = m_scaler.convert_rows(m_picture, from, to - from, m_out.pixels, m_out.stride, m_size.width(),
-                                              m_size.height());
-        g.lock();
-        m_converting = false;
-        m_fed = to;
-        m_failed = m_failed || !ok;
-        m_done.notify_all();
+        convert_band(g, usable_rows());
     }
 }

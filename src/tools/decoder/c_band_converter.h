@@ -69,6 +69,9 @@ private:
     void release(std::unique_lock<std::mutex>& lock);
     int usable_rows() const; // rows the next band may end at
     void keep_off(int cpu);  // the thread may run on any allowed core but cpu
+    // Converts rows [m_fed, to) with the lock let go meanwhile; any thread,
+    // while the scaler is free.
+    void convert_band(std::unique_lock<std::mutex>& lock, int to);
 
     mutable std::mutex m_lock;
     std::condition_variable m_wake; // the thread: rows or a stop
