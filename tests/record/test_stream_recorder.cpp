@@ -8,6 +8,7 @@
 #include <QPainter>
 
 #include <filesystem>
+#include <fstream>
 
 #include "common/temp_dir.h"
 #include "encoder/c_h264_encoder.h"
@@ -17,6 +18,8 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 }
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -121,6 +124,12 @@ TEST(StreamRecorder, StartsAtTheNextKeyFrameAndOpensANewFileForANewSize)
         std::lock_guard<std::mutex> g(lock);
         notices.push_back(n);
     });
+    // The next file's name is held by a link to someone else's file: the
+    // recording takes the next free name and leaves the target alone.
+    const fs::path victim = dir.path() / "victim.txt";
+    std::ofstream(victim) << "not yours";
+    fs::create_symlink(victim, dir.path() / "rec-2.mkv");
+
     std::string error;
     ASSERT_TRUE(rec.start((dir.path() / "rec").string(), &error)) << error;
     EXPECT_TRUE(rec.recording());
@@ -142,7 +151,9 @@ TEST(StreamRecorder, StartsAtTheNextKeyFrameAndOpensANewFileForANewSize)
     const std::vector<std::string> files = rec.files();
     ASSERT_EQ(files.size(), 2u);
     EXPECT_EQ(files[0], (dir.path() / "rec.mkv").string());
-    EXPECT_EQ(files[1], (dir.path() / "rec-2.mkv").string());
+    EXPECT_EQ(files[1], (dir.path() / "rec-3.mkv").string());
+    EXPECT_TRUE(fs::is_symlink(dir.path() / "rec-2.mkv"));
+    EXPECT_EQ(read_all(victim), "not yours");
     EXPECT_EQ(rec.dropped(), 7u);  // units 3..9, before the first key frame
     {
         std::lock_guard<std::mutex> g(lock);

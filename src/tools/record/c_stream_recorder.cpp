@@ -1,6 +1,13 @@
 #include "tools/record/c_stream_recorder.h"
 
 #include "log/log.h"
+#include "tools/files/safe_file.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -72,6 +79,7 @@ struct c_stream_recorder::muxer
 {
     AVFormatContext* fmt = nullptr;
     AVPacket* packet = nullptr;
+    int fd = -1;
     std::string path;
     bool header = false;
     bool broken = false;    // a write failed: units are dropped until stop
@@ -88,20 +96,74 @@ struct c_stream_recorder::muxer
 
     ~muxer() { close(false); }
 
-    bool open(const std::string& file, std::string* error)
+    // Creates the first free file of the series from index on: never one that
+    // exists, never through a link (another viewer, or a planted name).
+    bool open(const std::string& stem, int index, std::string* error)
     {
-        path = file;
-        int rc = avformat_alloc_output_context2(&fmt, nullptr, "matroska", file.c_str());
-        if (rc >= 0 && fmt)
-            rc = avio_open(&fmt->pb, file.c_str(), AVIO_FLAG_WRITE);
-        if (rc < 0 || !fmt) {
-            *error = av_error_text(rc < 0 ? rc : AVERROR(ENOMEM));
-            avformat_free_context(fmt);
-            fmt = nullptr;
+        QString chosen, reason;
+        fd = safe_file::create_new(QString::fromStdString(stem), QStringLiteral(".mkv"), &chosen, &reason, index);
+        if (fd < 0) {
+            *error = reason.toStdString();
             return false;
         }
+        path = QFile::encodeName(chosen).toStdString();
+        const int k_io_buffer = 64 * 1024;
+        auto* buffer = static_cast<unsigned char*>(av_malloc(k_io_buffer));
+        AVIOContext* pb = buffer ? avio_alloc_context(buffer, k_io_buffer, 1, this, nullptr, &muxer::write_fd, &muxer::seek_fd)
+                                 : nullptr;
+        int rc = pb ? avformat_alloc_output_context2(&fmt, nullptr, "matroska", path.c_str()) : AVERROR(ENOMEM);
+        if (rc < 0 || !fmt) {
+            *error = av_error_text(rc < 0 ? rc : AVERROR(ENOMEM));
+            if (pb)
+                av_freep(&pb->buffer);
+            else
+                av_free(buffer);
+            avio_context_free(&pb);
+            avformat_free_context(fmt);
+            fmt = nullptr;
+            close_fd(true);
+            return false;
+        }
+        fmt->pb = pb;
+        fmt->flags |= AVFMT_FLAG_CUSTOM_IO;
         packet = av_packet_alloc();
         return packet != nullptr;
+    }
+
+    static int write_fd(void* opaque, uint8_t* buf, int size)
+    {
+        auto* self = static_cast<muxer*>(opaque);
+        int done = 0;
+        while (done < size) {
+            const ssize_t n = ::write(self->fd, buf + done, size_t(size - done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return AVERROR(n < 0 ? errno : EIO);
+            done += int(n);
+        }
+        return size;
+    }
+
+    static int64_t seek_fd(void* opaque, int64_t offset, int whence)
+    {
+        auto* self = static_cast<muxer*>(opaque);
+        if (whence == AVSEEK_SIZE) {
+            struct stat st;
+            return ::fstat(self->fd, &st) == 0 ? int64_t(st.st_size) : AVERROR(errno);
+        }
+        const off_t at = ::lseek(self->fd, off_t(offset), whence & ~AVSEEK_FORCE);
+        return at < 0 ? AVERROR(errno) : int64_t(at);
+    }
+
+    void close_fd(bool remove)
+    {
+        if (fd < 0)
+            return;
+        ::close(fd);
+        fd = -1;
+        if (remove)
+            std::remove(path.c_str());
     }
 
     bool begin(const std::vector<uint8_t>& sets, int width, int height, std::string* error)
@@ -184,12 +246,19 @@ struct c_stream_recorder::muxer
                     reason = av_error_text(rc);
                 }
             }
-            avio_closep(&fmt->pb);
+            if (fmt->pb) {
+                avio_flush(fmt->pb);
+                if (fmt->pb->error < 0 && ok) {
+                    ok = false;
+                    reason = av_error_text(fmt->pb->error);
+                }
+                av_freep(&fmt->pb->buffer);
+                avio_context_free(&fmt->pb);
+            }
             avformat_free_context(fmt);
             fmt = nullptr;
-            if (!header)
-                std::remove(path.c_str());
         }
+        close_fd(!header);
         av_packet_free(&packet);
         header = false;
         has_pending = false;
@@ -238,7 +307,7 @@ bool c_stream_recorder::start(const std::string& base_path, std::string* error)
     // fails here, where the user started the recording.
     auto mux = std::make_unique<muxer>();
     std::string reason;
-    if (!mux->open(file_name(1), &reason)) {
+    if (!mux->open(m_base, 1, &reason)) {
         LOG_ERROR("recording: cannot create %s: %s", file_name(1).c_str(), reason.c_str());
         if (error)
             *error = reason;
@@ -405,7 +474,7 @@ void c_stream_recorder::run()
                 LOG_ERROR("recording: closing %s: %s", m.path.c_str(), closing.c_str());
             m_mux = std::make_unique<muxer>();
             ++file_index;
-            if (!m_mux->open(file_name(file_index), &reason)) {
+            if (!m_mux->open(m_base, file_index, &reason)) {
                 m_mux->broken = true;
                 LOG_ERROR("recording: cannot create %s: %s", file_name(file_index).c_str(), reason.c_str());
                 notify(notice::failed, "cannot create " + file_name(file_index) + ": " + reason);
