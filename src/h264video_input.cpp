@@ -23,6 +23,7 @@
 #include "session_params.h"
 #include "tools/key_mouse/c_key_translator.h"
 #include "tools/key_mouse/c_mouse_translator.h"
+#include "ui/mouse_rate.h"
 #include "tools/key_mouse/hid_keycodes.h"
 #include "tools/key_mouse/km_messages.h"
 #include "ui/c_config_file.h"
@@ -309,8 +310,10 @@ void H264Video::saveInputSettings()
     c_input_settings settings;
     settings.keysByPosition = m_keysByPosition;
     settings.remoteLayout = m_remoteLayout;
-    if (!config.saveInput(settings))
-        LOG_WARN("keyboard settings not saved: no config file %s", config.path().toLocal8Bit().constData());
+    if (!config.saveInput(settings, mouseRate)) {
+        LOG_WARN("keyboard settings not saved: %s does not load", config.path().toLocal8Bit().constData());
+        showNotice(tr("Keyboard settings not saved: %1 cannot be read.").arg(config.path()));
+    }
 }
 
 void H264Video::updateKeyboardGrab()

@@ -277,7 +277,10 @@ void H264Video::readClientSize()
 
 void H264Video::writeClientSize()
 {
-    window_size_file::write(clientSizePath(), geometry().size());
+    // In full screen the size to come back to is the one before it: the
+    // screen's size would open the next start partly off the screen.
+    const QSize size = (windowState() & Qt::WindowFullScreen) ? normalGeometry().size() : geometry().size();
+    window_size_file::write(clientSizePath(), size);
 }
 
 // ------------------------------------------------------------- the cursor

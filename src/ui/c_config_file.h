@@ -1,6 +1,7 @@
 #pragma once
 // config.xml: the text of the root's first "mouseRate" child is the mouse
-// sample rate. The file and that element are never created here. Beside it,
+// sample rate. Saving the rate never creates the file or that element; saving
+// a keyboard setting creates a missing file, rate included. Beside it,
 // "keyboardMode" ("position" or "character") and "remoteLayout" (an XKB
 // layout, "de(nodeadkeys)") hold the keyboard settings; older files without
 // them load with the defaults.
@@ -35,8 +36,9 @@ public:
     bool loadInput(c_input_settings& settings);
 
     // Writes the keyboard settings, adding their elements to the root when
-    // missing. False, writing nothing, when the file does not load.
-    bool saveInput(const c_input_settings& settings);
+    // missing. A missing file is created, with rate as its mouseRate. False,
+    // writing nothing, when the file exists but does not load.
+    bool saveInput(const c_input_settings& settings, int32_t rate);
 
 private:
     tinyxml2::XMLElement* rateElement();
