@@ -115,7 +115,9 @@ public:
     {
         *installed = QDir(dir).filePath(QStringLiteral("H264Video"));
         QFile::remove(*installed);
-        return QFile::copy(built, *installed);
+        // A portable copy: its files stay in dir, never in the user's own.
+        QFile marker(QDir(dir).filePath(QStringLiteral("h264video-portable")));
+        return QFile::copy(built, *installed) && marker.open(QFile::WriteOnly);
     }
 
     bool start(const QString& program, const QString& launch, const QString& display)
