@@ -214,7 +214,7 @@ bool H264Video::filterLabelEvent(QEvent* event)
             if (ke->isAutoRepeat())
                 return true;
             m_keyTranslator->translateUsage(usage, pressed, report, length);
-        } else if (!m_keyTranslator->translate(key, pressed, report, length)) {
+        } else if (!m_keyTranslator->translate(key, pressed, report, length, ke->nativeScanCode())) {
             return false;  // no usage: the label gets the key
         }
         if (m_paste) {

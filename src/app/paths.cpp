@@ -34,6 +34,16 @@ QString xdg_state_home()
     return QDir::homePath() + QStringLiteral("/.local/state");
 }
 
+// A build tree holds the executables a few levels below its CMakeCache.txt.
+bool in_build_tree(const QString& exeDir)
+{
+    QDir d(exeDir);
+    for (int up = 0; up < 4 && d.cdUp(); ++up)
+        if (d.exists(QStringLiteral("CMakeCache.txt")))
+            return true;
+    return false;
+}
+
 Layout choose()
 {
     Layout l;
@@ -44,8 +54,7 @@ Layout choose()
     // /usr/bin, a user to ~/.local/bin) and would leave files behind that
     // the package manager does not know.
     const QDir dir(l.exeDir);
-    l.portable = QFileInfo::exists(dir.filePath(QLatin1String(kPortableMarker))) ||
-                 QFileInfo::exists(dir.filePath(QStringLiteral("../CMakeCache.txt")));
+    l.portable = QFileInfo::exists(dir.filePath(QLatin1String(kPortableMarker))) || in_build_tree(l.exeDir);
     if (l.portable) {
         l.settings = l.state = l.exeDir;
         return l;
