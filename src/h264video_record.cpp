@@ -106,13 +106,14 @@ void H264Video::stopRecording(const QString& why)
         const QSignalBlocker block(ui.actionRecord);
         ui.actionRecord->setChecked(false);
     }
-    QStringList files;
-    for (const std::string& f : m_recorder->files())
-        files << QString::fromStdString(f);
-    if (files.isEmpty())
+    const std::vector<std::string> files = m_recorder->files();
+    if (files.empty())
         showNotice(why + QLatin1Char(' ') + tr("Nothing was recorded: no key frame arrived."));
+    else if (files.size() == 1)
+        showNotice(why + QLatin1Char(' ') + tr("Saved: %1").arg(QString::fromStdString(files.back())));
     else
-        showNotice(why + QLatin1Char(' ') + tr("Saved: %1").arg(files.join(QStringLiteral(", "))));
+        showNotice(why + QLatin1Char(' ') +
+                   tr("Saved %1 files, the last %2").arg(files.size()).arg(QString::fromStdString(files.back())));
 }
 
 void H264Video::saveScreenshot()

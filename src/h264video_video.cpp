@@ -7,6 +7,7 @@
 
 #include "h264video.h"
 #include "log/log.h"
+#include "tools/record/c_stream_recorder.h"
 #include "session/c_km_channel.h"
 #include "session/c_video_channel.h"
 #include "session_params.h"
@@ -90,8 +91,9 @@ void H264Video::onChannelState(const QString& channel, channel_state state, int 
         if (wasDown && channel == QLatin1String("KM"))
             releaseHeldInput(false);
     } else if (state == channel_state::reconnecting) {
-        if (it == m_downChannels.end() && channel == QLatin1String("video"))
-            stopRecording(tr("Recording stopped: the video channel was lost."));
+        // A recording goes on across the break, from the next key frame.
+        if (it == m_downChannels.end() && channel == QLatin1String("video") && m_recorder)
+            m_recorder->mark_gap();
         if (it == m_downChannels.end()) {
             m_downChannels.push_back(DownChannel{channel, attempt, reason});
             showNotice(tr("%1 channel lost (%2): reconnecting\u2026").arg(channel, reason));

@@ -25,6 +25,9 @@ namespace {
 
 // Time stamps of consecutive pictures differ by at least this much.
 const int k_min_gap_ms = 2;
+// A new file (a new picture size) at most this often; a stream that changes
+// size faster ends the recording instead of filling the directory.
+const std::chrono::seconds k_min_file_span(10);
 
 enum : uint8_t
 {
@@ -85,6 +88,8 @@ struct c_stream_recorder::muxer
     bool broken = false;    // a write failed: units are dropped until stop
     bool need_key = true;   // waiting for a key frame to (re)start at
     std::vector<uint8_t> parameter_sets;
+    int width = 0;
+    int height = 0;
     clock::time_point origin;
     int64_t last_pts = -1;
     int64_t last_duration = 0;
@@ -166,8 +171,10 @@ struct c_stream_recorder::muxer
             std::remove(path.c_str());
     }
 
-    bool begin(const std::vector<uint8_t>& sets, int width, int height, std::string* error)
+    bool begin(const std::vector<uint8_t>& sets, int w, int h, std::string* error)
     {
+        width = w;
+        height = h;
         AVStream* st = avformat_new_stream(fmt, nullptr);
         if (!st) {
             *error = "no stream";
@@ -183,8 +190,8 @@ struct c_stream_recorder::muxer
         AVCodecParameters* par = st->codecpar;
         par->codec_type = AVMEDIA_TYPE_VIDEO;
         par->codec_id = AV_CODEC_ID_H264;
-        par->width = width;
-        par->height = height;
+        par->width = w;
+        par->height = h;
         // Annex B parameter sets: the muxer turns them into the codec private
         // data and the units into length-prefixed blocks.
         par->extradata = static_cast<uint8_t*>(av_mallocz(sets.size() + AV_INPUT_BUFFER_PADDING_SIZE));
@@ -303,6 +310,7 @@ bool c_stream_recorder::start(const std::string& base_path, std::string* error)
         m_gap = false;
         m_stopping = false;
     }
+    m_bytes_written.store(0);
     // The first file is created now, so a directory that cannot be written
     // fails here, where the user started the recording.
     auto mux = std::make_unique<muxer>();
@@ -321,6 +329,12 @@ bool c_stream_recorder::start(const std::string& base_path, std::string* error)
     m_accepting.store(true);
     m_writer = std::thread([this] { run(); });
     return true;
+}
+
+void c_stream_recorder::mark_gap()
+{
+    std::lock_guard<std::mutex> g(m_lock);
+    m_gap = true;
 }
 
 void c_stream_recorder::stop()
@@ -466,9 +480,24 @@ void c_stream_recorder::run()
         }
 
         std::string reason;
-        if (key && m.header && info.parameter_sets != m.parameter_sets) {
-            // New parameter sets (a new picture size): the codec private data
-            // of a Matroska track is fixed, so a new file takes them.
+        int new_width = 0, new_height = 0;
+        if (key && m.header && info.parameter_sets != m.parameter_sets &&
+            picture_size(it.data.data(), it.length, &new_width, &new_height) &&
+            (new_width != m.width || new_height != m.height)) {
+            // A new picture size: the codec private data of a Matroska track
+            // is fixed, so a new file takes it. Other changes of the
+            // parameter sets travel in the key frames themselves. A stream
+            // that changes size all the time would make a file a picture.
+            if (it.arrival - m.origin < k_min_file_span) {
+                std::string closing;
+                if (!m.close(true, &closing))
+                    LOG_ERROR("recording: closing %s: %s", m.path.c_str(), closing.c_str());
+                m.broken = true;  // what follows is dropped until stop
+                LOG_ERROR("recording: the picture size changes too often (%dx%d after %dx%d); recording stopped",
+                          new_width, new_height, m.width, m.height);
+                notify(notice::failed, "the picture size changes too often");
+                continue;
+            }
             std::string closing;
             if (!m.close(true, &closing))
                 LOG_ERROR("recording: closing %s: %s", m.path.c_str(), closing.c_str());
@@ -514,6 +543,7 @@ void c_stream_recorder::run()
             notify(notice::failed, out.path + ": " + reason);
             continue;
         }
+        m_bytes_written.fetch_add(it.length, std::memory_order_relaxed);
         if (out.last_pts >= 0)
             out.last_duration = pts - out.last_pts;
         out.last_pts = pts;
