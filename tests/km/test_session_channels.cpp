@@ -1,11 +1,15 @@
 // The KM and video channel classes without any window: what each sends on a
-// connection, in order, and that a connection the device drops is made again
-// with the opening replayed (and, on KM, everything let go first).
+// connection, in order, that a connection the device drops is made again
+// with the opening replayed (and, on KM, everything let go first), and the
+// KM keep-alive's schedule in front of a slow device.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <atomic>
 #include <cstring>
+#include <mutex>
 #include <random>
+#include <thread>
 
 #include "c_devsim_frames.h"
 #include "common/h264video_session.h"
@@ -47,6 +51,105 @@ std::vector<std::vector<uint8_t> > read_answered(LoopbackPeer& peer, int n)
         peer.send_bytes(c_devsim_frames::km_enciphered(answer, 3, g_para.desEncode.key));
     }
     return bodies;
+}
+
+int64_t steady_ms()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// A slow device: reads every KM message as it arrives, notes when, and
+// answers each one after answer_ms, one at a time, as long as answering is
+// on. Runs until stopped or until the viewer closes the connection.
+class slow_device
+{
+public:
+    struct arrival
+    {
+        int64_t ms;
+        std::vector<uint8_t> body;
+    };
+
+    slow_device(LoopbackPeer& peer, int answer_ms) : m_peer(peer), m_answer_ms(answer_ms)
+    {
+        m_thread = std::thread([this] { run(); });
+    }
+    ~slow_device()
+    {
+        m_run.store(false);
+        m_thread.join();
+    }
+
+    void set_answering(bool on) { m_answering.store(on); }
+    int keepalives_answered() const { return m_keepalives_answered.load(); }
+    int64_t last_keepalive_answer_ms() const { return m_last_keepalive_answer_ms.load(); }
+    std::vector<arrival> arrivals() const
+    {
+        std::lock_guard<std::mutex> g(m_lock);
+        return m_arrivals;
+    }
+
+private:
+    void run()
+    {
+        while (m_run.load()) {
+            std::vector<uint8_t> frame;
+            if (!H264VideoSession::read_whole_frame(m_peer, frame, 200)) {
+                if (closed())
+                    return;
+                continue;
+            }
+            const std::vector<uint8_t> body = km_plain_body(frame);
+            {
+                std::lock_guard<std::mutex> g(m_lock);
+                m_arrivals.push_back({steady_ms(), body});
+            }
+            if (!m_answering.load() || body.empty())
+                continue;
+            // How this device is slow: each answer takes answer_ms.
+            std::this_thread::sleep_for(std::chrono::milliseconds(m_answer_ms));
+            if (!m_answering.load())
+                continue;
+            const uint8_t answer[3] = {body[0], 0, 0x11};
+            // Noted before it leaves: the viewer cannot have it any earlier.
+            const int64_t sent_ms = steady_ms();
+            m_peer.send_bytes(c_devsim_frames::km_enciphered(answer, 3, g_para.desEncode.key));
+            if (body[0] == CMD_KM_KEEPALIVE) {
+                m_last_keepalive_answer_ms.store(sent_ms);
+                ++m_keepalives_answered;
+            }
+        }
+    }
+
+    bool closed() const
+    {
+        uint8_t b;
+        pollfd p{m_peer.client_fd(), POLLIN, 0};
+        return ::poll(&p, 1, 0) > 0 && ::recv(m_peer.client_fd(), &b, 1, MSG_PEEK | MSG_DONTWAIT) <= 0;
+    }
+
+    LoopbackPeer& m_peer;
+    const int m_answer_ms;
+    std::atomic<bool> m_run{true};
+    std::atomic<bool> m_answering{true};
+    std::atomic<int> m_keepalives_answered{0};
+    std::atomic<int64_t> m_last_keepalive_answer_ms{0};
+    mutable std::mutex m_lock;
+    std::vector<arrival> m_arrivals;
+    std::thread m_thread;
+};
+
+// A relative report carrying its number, so the device can tell them apart.
+bool send_numbered_report(c_km_channel& ch, int n)
+{
+    const unsigned char r[KM_MOUSE_REL_LEN] = {0, uint8_t(n & 0xFF), uint8_t(n >> 8), 0};
+    return ch.send(CMD_KM_MOUSE_REL, KM_MOUSE_REL_LEN, r);
+}
+
+int report_number(const std::vector<uint8_t>& body)
+{
+    return body.size() == 1 + KM_MOUSE_REL_LEN && body[0] == CMD_KM_MOUSE_REL ? body[2] | (body[3] << 8) : -1;
 }
 
 }  // namespace
@@ -112,6 +215,116 @@ TEST(SessionChannels, KmGivesUpADeviceOnlyWhenItsKeepAliveAnswersStop)
     ASSERT_TRUE(device.accept_client(10000));
     EXPECT_GE(ch.reconnect_attempts(), 1);
     ch.stop();
+}
+
+// A mouse in motion (a report every 20 ms) in front of a device that takes
+// 60 ms per answer keeps the list from ever emptying; the keep-alive still
+// leaves every 10 s, ahead of the reports already waiting.
+TEST(SessionChannels, KmKeepAliveKeepsItsScheduleWhileReportsQueueUp)
+{
+    LoopbackPeer peer;
+    c_km_channel ch(km_config(peer.port()));
+    ASSERT_TRUE(ch.connect());
+    ASSERT_TRUE(peer.accept_client());
+    slow_device device(peer, 60);
+    const int64_t t0 = steady_ms();
+    ch.start();
+
+    const int64_t run_ms = 25000;
+    std::vector<int64_t> queued_at;
+    queued_at.reserve(size_t(run_ms / 20) + 1);
+    for (int n = 0;; ++n) {
+        const int64_t due = t0 + int64_t(n) * 20;
+        if (due - t0 > run_ms)
+            break;
+        const int64_t now = steady_ms();
+        if (due > now)
+            std::this_thread::sleep_for(std::chrono::milliseconds(due - now));
+        queued_at.push_back(steady_ms());
+        ASSERT_TRUE(send_numbered_report(ch, n)) << n;
+    }
+    const auto got = device.arrivals();
+    ch.stop();
+
+    std::vector<int64_t> keepalives;
+    int last_report = -1;
+    for (size_t i = 0; i < got.size(); ++i) {
+        if (got[i].body == std::vector<uint8_t>{CMD_KM_KEEPALIVE, 0}) {
+            keepalives.push_back(got[i].ms);
+            // Reports queued before it left are still behind it.
+            int next = -1;
+            for (size_t j = i + 1; j < got.size() && next < 0; ++j)
+                next = report_number(got[j].body);
+            ASSERT_GE(next, 0) << "no report after the keep-alive at " << got[i].ms - t0 << " ms";
+            int waiting = 0;
+            for (size_t k = size_t(next); k < queued_at.size(); ++k)
+                waiting += queued_at[k] < got[i].ms ? 1 : 0;
+            EXPECT_GE(waiting, 10) << "keep-alive at " << got[i].ms - t0 << " ms";
+            continue;
+        }
+        const int n = report_number(got[i].body);
+        if (n >= 0) {
+            EXPECT_EQ(n, last_report + 1) << "reports out of order";
+            last_report = n;
+        }
+    }
+    ASSERT_EQ(keepalives.size(), 2u) << "keep-alives in " << run_ms << " ms of reports";
+    EXPECT_NEAR(double(keepalives[0] - t0), 10000.0, 1000.0);
+    EXPECT_NEAR(double(keepalives[1] - keepalives[0]), 10000.0, 1000.0);
+}
+
+// Times shortened (keep-alive 1 s, silence 3 s): a device that has answered a
+// keep-alive and then falls silent while reports keep coming is given up once
+// the silence has lasted the loss time, although the list never empties.
+TEST(SessionChannels, KmSilenceCheckRunsWhileReportsQueueUp)
+{
+    LoopbackPeer peer;
+    c_km_channel::config cfg = km_config(peer.port());
+    cfg.keepalive_period_ms = 1000;
+    cfg.keepalive_loss_ms = 3000;
+    c_km_channel ch(cfg);
+    std::mutex lock;
+    int64_t lost_ms = 0;
+    std::string lost_reason;
+    ch.set_state_handler([&](channel_state s, int, const std::string& reason) {
+        std::lock_guard<std::mutex> g(lock);
+        if (s == channel_state::reconnecting && lost_ms == 0) {
+            lost_ms = steady_ms();
+            lost_reason = reason;
+        }
+    });
+    auto lost = [&] {
+        std::lock_guard<std::mutex> g(lock);
+        return lost_ms != 0;
+    };
+    ASSERT_TRUE(ch.connect());
+    ASSERT_TRUE(peer.accept_client());
+    int64_t last_answer = 0;
+    {
+        slow_device device(peer, 60);
+        ch.start();
+        // With nothing else to send the first keep-alive leaves and is answered.
+        ASSERT_TRUE(wait_until([&] { return device.keepalives_answered() >= 1; }, 10000));
+        device.set_answering(false);
+        last_answer = device.last_keepalive_answer_ms();
+        const int64_t t0 = steady_ms();
+        for (int n = 0; !lost() && steady_ms() - t0 < 20000; ++n) {
+            send_numbered_report(ch, n);
+            const int64_t due = t0 + int64_t(n + 1) * 20;
+            const int64_t now = steady_ms();
+            if (due > now)
+                std::this_thread::sleep_for(std::chrono::milliseconds(due - now));
+        }
+        EXPECT_EQ(device.last_keepalive_answer_ms(), last_answer);
+    }
+    ch.stop();
+    std::lock_guard<std::mutex> g(lock);
+    ASSERT_NE(lost_ms, 0) << "still connected 20 s after the device fell silent";
+    EXPECT_NE(lost_reason.find("no answer to the keep-alive"), std::string::npos) << lost_reason;
+    // Not before the loss time, and at the latest one keep-alive period (and
+    // one unanswered report) after it.
+    EXPECT_GE(lost_ms - last_answer, 3000);
+    EXPECT_LE(lost_ms - last_answer, 3000 + 1000 + 1000);
 }
 
 TEST(SessionChannels, VideoStartsEachConnectionWithTheUserIdAndANewPipeline)
