@@ -1,17 +1,21 @@
 // The KM and video channel classes without any window: what each sends on a
 // connection, in order, that a connection the device drops is made again
 // with the opening replayed (and, on KM, everything let go first), and the
-// KM keep-alive's schedule in front of a slow device.
+// KM keep-alive's schedule in front of the test device made slow.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QJsonObject>
+#include <QTemporaryDir>
 #include <atomic>
 #include <cstring>
 #include <mutex>
 #include <random>
 #include <thread>
 
+#include "c_devsim.h"
 #include "c_devsim_frames.h"
+#include "c_devsim_km.h"
 #include "common/h264video_session.h"
 #include "common/wait_until.h"
 #include "session/c_km_channel.h"
@@ -59,9 +63,8 @@ int64_t steady_ms()
         .count();
 }
 
-// A slow device: reads every KM message as it arrives, notes when, and
-// answers each one after answer_ms, one at a time, as long as answering is
-// on. Runs until stopped or until the viewer closes the connection.
+// The test device with only its KM channel in use, each answer after
+// answer_ms, and every KM message it receives noted with the time it arrived.
 class slow_device
 {
 public:
@@ -71,76 +74,62 @@ public:
         std::vector<uint8_t> body;
     };
 
-    slow_device(LoopbackPeer& peer, int answer_ms) : m_peer(peer), m_answer_ms(answer_ms)
+    explicit slow_device(int answer_ms)
     {
-        m_thread = std::thread([this] { run(); });
+        c_devsim_options o;
+        o.portVideo = o.portKM = o.portMedia = o.portControl = 0;
+        o.controlPort = false;
+        o.readStdin = false;
+        o.width = 320;
+        o.height = 240;
+        o.userID = 42;
+        o.kmDelayMs = answer_ms;
+        o.eventsFile.clear();
+        o.eventsHexMax = 0;
+        o.mediaOut = m_dir.filePath(QStringLiteral("media.img"));
+        m_dev = std::make_unique<c_devsim>(o);
+        m_dev->events().set_observer([this](const QJsonObject& e) {
+            if (e.value(QStringLiteral("channel")).toString() != QLatin1String("km") ||
+                e.value(QStringLiteral("event")).toString() != QLatin1String("recv"))
+                return;
+            const QByteArray bytes = QByteArray::fromHex(e.value(QStringLiteral("hex")).toString().toLatin1());
+            std::lock_guard<std::mutex> g(m_lock);
+            m_arrivals.push_back({steady_ms(), std::vector<uint8_t>(bytes.begin(), bytes.end())});
+        });
+        QString error;
+        started = m_dev->start(&error);
     }
-    ~slow_device()
-    {
-        m_run.store(false);
-        m_thread.join();
-    }
+    ~slow_device() { m_dev->stop(); }
 
-    void set_answering(bool on) { m_answering.store(on); }
-    int keepalives_answered() const { return m_keepalives_answered.load(); }
-    int64_t last_keepalive_answer_ms() const { return m_last_keepalive_answer_ms.load(); }
+    c_km_channel::config channel_config() const
+    {
+        c_km_channel::config cfg;
+        cfg.ip = "127.0.0.1";
+        cfg.port = m_dev->port_km();
+        cfg.user_id = m_dev->options().userID;
+        std::memcpy(cfg.out_key, m_dev->options().desDecode.data(), 8);
+        std::memcpy(cfg.in_key, m_dev->options().desEncode.data(), 8);
+        return cfg;
+    }
+    void set_answering(bool on) { m_dev->km().set_answer(on); }
     std::vector<arrival> arrivals() const
     {
         std::lock_guard<std::mutex> g(m_lock);
         return m_arrivals;
     }
 
+    bool started = false;
+
 private:
-    void run()
-    {
-        while (m_run.load()) {
-            std::vector<uint8_t> frame;
-            if (!H264VideoSession::read_whole_frame(m_peer, frame, 200)) {
-                if (closed())
-                    return;
-                continue;
-            }
-            const std::vector<uint8_t> body = km_plain_body(frame);
-            {
-                std::lock_guard<std::mutex> g(m_lock);
-                m_arrivals.push_back({steady_ms(), body});
-            }
-            if (!m_answering.load() || body.empty())
-                continue;
-            // How this device is slow: each answer takes answer_ms.
-            std::this_thread::sleep_for(std::chrono::milliseconds(m_answer_ms));
-            if (!m_answering.load())
-                continue;
-            const uint8_t answer[3] = {body[0], 0, 0x11};
-            // Noted before it leaves: the viewer cannot have it any earlier.
-            const int64_t sent_ms = steady_ms();
-            m_peer.send_bytes(c_devsim_frames::km_enciphered(answer, 3, g_para.desEncode.key));
-            if (body[0] == CMD_KM_KEEPALIVE) {
-                m_last_keepalive_answer_ms.store(sent_ms);
-                ++m_keepalives_answered;
-            }
-        }
-    }
-
-    bool closed() const
-    {
-        uint8_t b;
-        pollfd p{m_peer.client_fd(), POLLIN, 0};
-        return ::poll(&p, 1, 0) > 0 && ::recv(m_peer.client_fd(), &b, 1, MSG_PEEK | MSG_DONTWAIT) <= 0;
-    }
-
-    LoopbackPeer& m_peer;
-    const int m_answer_ms;
-    std::atomic<bool> m_run{true};
-    std::atomic<bool> m_answering{true};
-    std::atomic<int> m_keepalives_answered{0};
-    std::atomic<int64_t> m_last_keepalive_answer_ms{0};
+    QTemporaryDir m_dir;
+    std::unique_ptr<c_devsim> m_dev;
     mutable std::mutex m_lock;
     std::vector<arrival> m_arrivals;
-    std::thread m_thread;
 };
 
-// A relative report carrying its number, so the device can tell them apart.
+const std::vector<uint8_t> KEEPALIVE{CMD_KM_KEEPALIVE, 0};
+
+// A relative report carrying its number in its movement bytes.
 bool send_numbered_report(c_km_channel& ch, int n)
 {
     const unsigned char r[KM_MOUSE_REL_LEN] = {0, uint8_t(n & 0xFF), uint8_t(n >> 8), 0};
@@ -222,11 +211,10 @@ TEST(SessionChannels, KmGivesUpADeviceOnlyWhenItsKeepAliveAnswersStop)
 // leaves every 10 s, ahead of the reports already waiting.
 TEST(SessionChannels, KmKeepAliveKeepsItsScheduleWhileReportsQueueUp)
 {
-    LoopbackPeer peer;
-    c_km_channel ch(km_config(peer.port()));
+    slow_device device(60);
+    ASSERT_TRUE(device.started);
+    c_km_channel ch(device.channel_config());
     ASSERT_TRUE(ch.connect());
-    ASSERT_TRUE(peer.accept_client());
-    slow_device device(peer, 60);
     const int64_t t0 = steady_ms();
     ch.start();
 
@@ -249,7 +237,7 @@ TEST(SessionChannels, KmKeepAliveKeepsItsScheduleWhileReportsQueueUp)
     std::vector<int64_t> keepalives;
     int last_report = -1;
     for (size_t i = 0; i < got.size(); ++i) {
-        if (got[i].body == std::vector<uint8_t>{CMD_KM_KEEPALIVE, 0}) {
+        if (got[i].body == KEEPALIVE) {
             keepalives.push_back(got[i].ms);
             // Reports queued before it left are still behind it.
             int next = -1;
@@ -278,8 +266,9 @@ TEST(SessionChannels, KmKeepAliveKeepsItsScheduleWhileReportsQueueUp)
 // the silence has lasted the loss time, although the list never empties.
 TEST(SessionChannels, KmSilenceCheckRunsWhileReportsQueueUp)
 {
-    LoopbackPeer peer;
-    c_km_channel::config cfg = km_config(peer.port());
+    slow_device device(60);
+    ASSERT_TRUE(device.started);
+    c_km_channel::config cfg = device.channel_config();
     cfg.keepalive_period_ms = 1000;
     cfg.keepalive_loss_ms = 3000;
     c_km_channel ch(cfg);
@@ -298,24 +287,31 @@ TEST(SessionChannels, KmSilenceCheckRunsWhileReportsQueueUp)
         return lost_ms != 0;
     };
     ASSERT_TRUE(ch.connect());
-    ASSERT_TRUE(peer.accept_client());
-    int64_t last_answer = 0;
-    {
-        slow_device device(peer, 60);
-        ch.start();
-        // With nothing else to send the first keep-alive leaves and is answered.
-        ASSERT_TRUE(wait_until([&] { return device.keepalives_answered() >= 1; }, 10000));
-        device.set_answering(false);
-        last_answer = device.last_keepalive_answer_ms();
-        const int64_t t0 = steady_ms();
-        for (int n = 0; !lost() && steady_ms() - t0 < 20000; ++n) {
-            send_numbered_report(ch, n);
-            const int64_t due = t0 + int64_t(n + 1) * 20;
-            const int64_t now = steady_ms();
-            if (due > now)
-                std::this_thread::sleep_for(std::chrono::milliseconds(due - now));
-        }
-        EXPECT_EQ(device.last_keepalive_answer_ms(), last_answer);
+    ch.start();
+
+    // With nothing else to send the first keep-alive leaves; the device
+    // answers one message at a time, so once the report sent after it has
+    // arrived, the keep-alive's answer has gone out. Then it falls silent.
+    int64_t keepalive_ms = 0;
+    ASSERT_TRUE(wait_until(
+        [&] {
+            for (const auto& a : device.arrivals())
+                if (a.body == KEEPALIVE)
+                    keepalive_ms = a.ms;
+            return keepalive_ms != 0;
+        },
+        10000));
+    ASSERT_TRUE(send_numbered_report(ch, 0));
+    ASSERT_TRUE(wait_until([&] { return report_number(device.arrivals().back().body) == 0; }, 5000));
+    device.set_answering(false);
+
+    const int64_t t0 = steady_ms();
+    for (int n = 1; !lost() && steady_ms() - t0 < 20000; ++n) {
+        send_numbered_report(ch, n);
+        const int64_t due = t0 + int64_t(n) * 20;
+        const int64_t now = steady_ms();
+        if (due > now)
+            std::this_thread::sleep_for(std::chrono::milliseconds(due - now));
     }
     ch.stop();
     std::lock_guard<std::mutex> g(lock);
@@ -323,8 +319,8 @@ TEST(SessionChannels, KmSilenceCheckRunsWhileReportsQueueUp)
     EXPECT_NE(lost_reason.find("no answer to the keep-alive"), std::string::npos) << lost_reason;
     // Not before the loss time, and at the latest one keep-alive period (and
     // one unanswered report) after it.
-    EXPECT_GE(lost_ms - last_answer, 3000);
-    EXPECT_LE(lost_ms - last_answer, 3000 + 1000 + 1000);
+    EXPECT_GE(lost_ms - keepalive_ms, 3000);
+    EXPECT_LE(lost_ms - keepalive_ms, 60 + 3000 + 1000 + 1000);
 }
 
 TEST(SessionChannels, VideoStartsEachConnectionWithTheUserIdAndANewPipeline)
