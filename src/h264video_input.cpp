@@ -416,7 +416,7 @@ void H264Video::onSampleTimer()
             sendAbsoluteMouse(0, m_absButtons != KM_ABS_NONE);
         } else {
             const QPoint pos = ui.label->mapFromGlobal(QCursor::pos());
-            LOG_INFO("isMouseMove pos:%d,%d origin_pos:%d,%d", pos.x(), pos.y(), m_videoOrigin.x(), m_videoOrigin.y());
+            LOG_DEBUG("isMouseMove pos:%d,%d origin_pos:%d,%d", pos.x(), pos.y(), m_videoOrigin.x(), m_videoOrigin.y());
             const QPoint p = pos - m_videoOrigin;
             if (p.x() >= 0 && p.y() >= 0 && p.x() <= m_scaledSize.width() && p.y() <= m_scaledSize.height())
                 sendRelativeMouse(p);

@@ -337,14 +337,14 @@ void H264Video::sendAbsoluteMouse(int8_t wheel, bool clampToEdge)
     int16_t X = 0, Y = 0;
     if (!c_view_mapper::map_absolute(p, m_scaledSize, m_scaleX, m_scaleY, decoded.width(), decoded.height(), X, Y))
         return;
-    LOG_INFO("local pos:%d,%d,remote pos:%d,%d", p.x(), p.y(), int(X), int(Y));
+    LOG_DEBUG("local pos:%d,%d,remote pos:%d,%d", p.x(), p.y(), int(X), int(Y));
     const auto payload = km_mouse_abs_payload(m_absButtons, X, Y, wheel);
     sendKmMessage(CMD_KM_MOUSE_ABS, KM_MOUSE_ABS_LEN, payload.data());
 }
 
 void H264Video::sendRelativeMouse(const QPoint& p)
 {
-    LOG_INFO("mouseEvt pos:%d,%d", p.x(), p.y());
+    LOG_DEBUG("mouseEvt pos:%d,%d", p.x(), p.y());
     const std::vector<c_view_mapper::step> steps =
         c_view_mapper::map_relative(p, m_lastLocalPos, m_scaleX, m_scaleY, m_fracX, m_fracY);
     if (!m_mouseTranslator)

@@ -31,11 +31,12 @@ bool c_config_file::load(int32_t& rate)
         LOG_WARN("config mouseRate %d ignored, keeping %d", value, rate);
         return false;
     }
-    // The slider's range: above 100 the interval would drop to 0 ms and the
-    // sampling timer would take a whole core.
-    rate = std::min(value, MOUSE_RATE_MAX);
+    // Rates the slider does not offer are taken as written, up to the point
+    // where the interval would drop to 0 ms and the sampling timer would take
+    // a whole core.
+    rate = std::min(value, MOUSE_RATE_READ_MAX);
     if (rate != value)
-        LOG_WARN("config mouseRate %d above %d, using %d", value, MOUSE_RATE_MAX, rate);
+        LOG_WARN("config mouseRate %d above %d, using %d", value, MOUSE_RATE_READ_MAX, rate);
     return true;
 }
 

@@ -24,7 +24,8 @@ public:
     // Stores the file's rate in rate and returns true. Leaves rate alone and
     // returns false when the file does not load, has no root or no mouseRate,
     // or holds a rate that is not a positive number (a warning is logged).
-    // A rate above MOUSE_RATE_MAX is read as MOUSE_RATE_MAX.
+    // A rate above MOUSE_RATE_READ_MAX (1000) is read as that; only the
+    // dialog's slider keeps to 1..MOUSE_RATE_MAX.
     bool load(int32_t& rate);
 
     // Writes rate into the existing mouseRate element and saves the document

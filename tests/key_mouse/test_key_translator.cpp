@@ -7,6 +7,7 @@
 
 #include "common/log_capture.h"
 #include "tools/key_mouse/c_key_translator.h"
+#include "tools/key_mouse/hid_keycodes.h"
 
 namespace {
 
@@ -200,6 +201,9 @@ TEST(KeyTranslator, PhysicalKeysKeepLeftAndRightModifiersApart)
     EXPECT_EQ(out, (Report{0x42, 0, 0, 0, 0, 0, 0, 0}));
     EXPECT_FALSE(t.translateUsage(0, true, out.data(), len));
     EXPECT_EQ(len, 8);
+    // The main Enter key (X keycode 36) goes out as keypad Enter, as by character.
+    ASSERT_TRUE(t.translateUsage(hid_usage_for_x11_keycode(36), true, out.data(), len));
+    EXPECT_EQ(out, (Report{0x42, 0, 0x58, 0, 0, 0, 0, 0}));
 }
 
 TEST(KeyTranslator, CharacterKeysReleaseWhatTheyPressedWithTheirOwnShift)

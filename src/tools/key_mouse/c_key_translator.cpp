@@ -4,6 +4,7 @@
 
 #include "log/log.h"
 #include "tools/key_mouse/hid_keycodes.h"
+#include "tools/key_mouse/km_messages.h"
 
 namespace {
 
@@ -120,8 +121,8 @@ c_key_translator::c_key_translator()
     specialKeys[kKeyEscape] = 0x29;
     specialKeys[kKeyBackspace] = 0x2A;
     // The device expects keypad Enter for both.
-    specialKeys[kKeyReturn] = 0x58;
-    specialKeys[kKeyEnter] = 0x58;
+    specialKeys[kKeyReturn] = KM_USAGE_KEYPAD_ENTER;
+    specialKeys[kKeyEnter] = KM_USAGE_KEYPAD_ENTER;
     specialKeys[kKeyMenu] = 0x65;
     specialKeys[kKeyTab] = 0x2B;
     specialKeys[kKeyPrintScreen] = 0x46;
@@ -231,6 +232,7 @@ bool c_key_translator::translateUsage(uint8_t usage, bool pressed, unsigned char
 {
     if (usage == 0)
         return false;
+    usage = km_report_usage(usage);
     const uint8_t bit = hid_modifier_bit(usage);
     if (bit) {
         if (pressed)
