@@ -455,6 +455,8 @@ void CLogerManager::thread_main()
             CAutoLock ql(m_queueLock);
             batch.swap(m_queue);
         }
+        // A flood that stopped is still counted within a tenth of a second.
+        flush_flood_summaries();
         bool touched[LOGGER_MAX] = {};
         for (const PendingEntry& e : batch) {
             if (!valid_id(e.id))
@@ -599,6 +601,48 @@ void CLogerManager::prune_dir(const std::string& dir, const std::string& prefix,
     }
 }
 
+void CLogerManager::write_flood_summary(int id, int level, const std::string& summary, int64_t ms)
+{
+    const time_t sec = static_cast<time_t>(ms / 1000);
+    struct tm lt;
+    ::localtime_r(&sec, &lt);
+    char head[64];
+    std::snprintf(head, sizeof head, "%d-%02d-%02d %02d:%02d:%02d.%03d %s ", lt.tm_year + 1900, lt.tm_mon + 1,
+                  lt.tm_mday, lt.tm_hour, lt.tm_min, lt.tm_sec, static_cast<int>(ms % 1000),
+                  kLevelNames[LOG_LEVEL_WARN]);
+    std::string lines;
+    for (size_t at = 0, nl; (nl = summary.find('\n', at)) != std::string::npos; at = nl + 1)
+        lines += head + summary.substr(at, nl - at) + " \r\n";
+    if (m_loggers[id].display)
+        console_line(LOG_LEVEL_WARN, lines.c_str(), lines.size());
+    CAutoLock wl(m_writeLock);
+    if (FILE* f = open_logger(id, level, sec, lt)) {
+        std::fwrite(lines.data(), 1, lines.size(), f);
+        m_loggers[id].bytes_written += lines.size();
+        std::fclose(f);
+        m_loggers[id].file = nullptr;
+    }
+}
+
+void CLogerManager::flush_flood_summaries()
+{
+    const int64_t ms = now_ms();
+    for (int id = 0; id < LOGGER_MAX; ++id) {
+        std::string summary;
+        int level = LOG_LEVEL_WARN;
+        {
+            CAutoLock wl(m_writeLock);
+            LoggerRecord& r = m_loggers[id];
+            if (r.flood.empty() || r.flood_sec == ms / 1000)
+                continue;
+            level = std::max(level, r.level.load());
+            flood_allows(id, ms / 1000, "", &summary);
+        }
+        if (!summary.empty())
+            write_flood_summary(id, level, summary, ms);
+    }
+}
+
 bool CLogerManager::flood_allows(int id, int64_t sec, const char* text, std::string* summary)
 {
     LoggerRecord& r = m_loggers[id];
@@ -654,21 +698,8 @@ bool CLogerManager::push_log(int id, int level, const char* text)
         CAutoLock wl(m_writeLock);
         allowed = flood_allows(id, sec, text, &summary);
     }
-    if (!summary.empty()) {
-        char head[64];
-        std::snprintf(head, sizeof head, "%d-%02d-%02d %02d:%02d:%02d.%03d %s ", lt.tm_year + 1900, lt.tm_mon + 1,
-                      lt.tm_mday, lt.tm_hour, lt.tm_min, lt.tm_sec, msec, kLevelNames[LOG_LEVEL_WARN]);
-        std::string lines;
-        for (size_t at = 0, nl; (nl = summary.find('\n', at)) != std::string::npos; at = nl + 1)
-            lines += head + summary.substr(at, nl - at) + " \r\n";
-        CAutoLock wl(m_writeLock);
-        if (FILE* f = open_logger(id, level, sec, lt)) {
-            std::fwrite(lines.data(), 1, lines.size(), f);
-            m_loggers[id].bytes_written += lines.size();
-            std::fclose(f);
-            m_loggers[id].file = nullptr;
-        }
-    }
+    if (!summary.empty())
+        write_flood_summary(id, level, summary, ms);
     if (!allowed)
         return true;
 

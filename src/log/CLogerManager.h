@@ -117,6 +117,8 @@ private:
     FILE* open_logger(int id, int level, int64_t sec, const struct tm& lt);
     void close_all();
     bool flood_allows(int id, int64_t sec, const char* text, std::string* summary);
+    void write_flood_summary(int id, int level, const std::string& summary, int64_t ms);
+    void flush_flood_summaries();
     void prune_dir(const std::string& dir, const std::string& name, const std::string& keep);
     void console_print(const char* text);
     void console_line(int level, const char* line, size_t len);
