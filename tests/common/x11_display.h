@@ -29,6 +29,8 @@
 #include <thread>
 #include <vector>
 
+#include "common/x11_environment.h"
+
 class x11_display
 {
 public:
@@ -95,9 +97,7 @@ public:
     bool xdotool(const QStringList& args) const
     {
         QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("DISPLAY"), QString::fromStdString(m_name));
-        p.setProcessEnvironment(env);
+        p.setProcessEnvironment(x11_environment(QString::fromStdString(m_name)));
         p.start(QStringLiteral("xdotool"), args);
         if (!p.waitForStarted(5000))
             return false;
