@@ -124,8 +124,8 @@ void c_desktop_input::set_keyboard_grab(bool wanted, bool active)
         // The inhibitor is for the active window only; a new one is asked for
         // on each activation (the compositor may ask the user the first time).
         m_wayland->set_shortcuts_inhibited(active);
-        if (!active && m_grab != GRAB_REFUSED)
-            set_grab(GRAB_PENDING);
+        if (!active)
+            set_grab(GRAB_OFF);  // another window has the keyboard: the shortcuts are the desktop's
         return;
     }
     if (m_xcb) {

@@ -40,15 +40,17 @@ public:
     // sway (with extra configuration), devsim in the given mouse mode and the
     // viewer; returns once the window is up, devsim granted write privilege
     // and pictures flow.
-    void start(const char* mouseMode, const QString& swayConfig = QString(), const QByteArray& x11Display = {})
+    void start(const char* mouseMode, QString swayConfig = QString(), const QByteArray& x11Display = {})
     {
+        if (scale != 1)
+            swayConfig += QStringLiteral("output HEADLESS-1 scale %1\n").arg(scale);
         ASSERT_TRUE(dir.isValid());
         // KVM_KEEP_WAYLAND_DIRS=1 keeps the test's directory (viewer log and errors, devsim's events).
         if (qEnvironmentVariableIsSet("KVM_KEEP_WAYLAND_DIRS")) {
             dir.setAutoRemove(false);
             std::printf("test directory %s\n", qPrintable(dir.path()));
         }
-        sway = std::make_unique<sway_session>(k_out_w, k_out_h,
+        sway = std::make_unique<sway_session>(k_out_w * scale, k_out_h * scale,
                                               QStringLiteral("for_window [app_id=\"%1\"] floating enable\n").arg(k_app_id) +
                                                   swayConfig);
         ASSERT_TRUE(sway->ok()) << "sway did not start (set KVM_TEST_SWAY_LOG=1 to see its output)";
@@ -127,12 +129,14 @@ public:
         return QRect(w.right() + 1 - 1024, w.top(), 1024, 768);
     }
 
-    bool shows_picture() const
+    // devsim's picture in the window, in output pixels (0 x 0: not there).
+    QRect picture_shown() const
     {
         const QImage shot = sway->screenshot();
-        const QRect w = window_rect();
+        const QRect lw = window_rect();
+        const QRect w(lw.topLeft() * scale, lw.size() * scale);
         if (shot.isNull() || w.isEmpty())
-            return false;
+            return QRect();
         int hits = 0;
         QPoint tl(INT32_MAX / 2, INT32_MAX / 2), br(-1, -1);
         for (int y = std::max(0, w.top()); y <= std::min(shot.height() - 1, w.bottom()); ++y)
@@ -145,8 +149,10 @@ public:
                         br = QPoint(x, y);
                 }
         // devsim's two corner marks, a picture's width apart.
-        return hits > 10 && br.x() - tl.x() > 900;
+        return hits > 10 && br.x() - tl.x() > 900 ? QRect(tl, br) : QRect();
     }
+
+    bool shows_picture() const { return !picture_shown().isEmpty(); }
 
     bool wtype(const QStringList& args) { return sway->run(QStringLiteral("wtype"), args); }
 
@@ -170,6 +176,7 @@ public:
         return false;
     }
 
+    int scale = 1;  // the output's scale; k_out_w x k_out_h stays its logical size
     QTemporaryDir dir;
     std::unique_ptr<sway_session> sway;
     std::unique_ptr<virtual_pointer> pointer;
@@ -293,4 +300,37 @@ TEST_F(WaylandE2E, RelativeModeUnderPointerLock)
                        QStringLiteral("-m"), QStringLiteral("shift"), QStringLiteral("-m"), QStringLiteral("alt"),
                        QStringLiteral("-m"), QStringLiteral("ctrl")}));
     EXPECT_TRUE(wait_log(QStringLiteral("pointer unlocked")));
+}
+
+// At output scale 2 the picture fills the window's area in output pixels
+// (drawn for the screen, not magnified from half size), and absolute mode
+// puts the remote pointer where the local one is.
+TEST_F(WaylandE2E, AbsolutePointerAndPictureAtScale2)
+{
+    scale = 2;
+    ASSERT_NO_FATAL_FAILURE(start("1"));
+    QRect shown;
+    ASSERT_TRUE(wait_until(
+        [&] {
+            shown = picture_shown();
+            return !shown.isEmpty();
+        },
+        20000, 200))
+        << "devsim's picture never showed";
+    // 1024 x 576 logical pixels of picture are 2048 x 1152 on the output.
+    EXPECT_NEAR(shown.width(), 2048, 6);
+    EXPECT_NEAR(shown.height(), 1152, 6);
+
+    const QRect area = video_area();
+    const auto near_point = [&](const QPoint& want) {
+        const QPoint p = dev.pointer();
+        return std::abs(p.x() - want.x()) <= 3 && std::abs(p.y() - want.y()) <= 3;
+    };
+    // Local (512, 288) of the picture is remote (640, 360); (100, 100) is (125, 125).
+    ASSERT_TRUE(pointer->move_to(area.left() + 512, area.top() + k_origin_y + 288, k_out_w, k_out_h));
+    EXPECT_TRUE(wait_until([&] { return near_point(QPoint(640, 360)); }, 10000, 50))
+        << dev.pointer().x() << "," << dev.pointer().y();
+    ASSERT_TRUE(pointer->move_to(area.left() + 100, area.top() + k_origin_y + 100, k_out_w, k_out_h));
+    EXPECT_TRUE(wait_until([&] { return near_point(QPoint(125, 125)); }, 10000, 50))
+        << dev.pointer().x() << "," << dev.pointer().y();
 }
