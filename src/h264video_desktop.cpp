@@ -3,7 +3,10 @@
 // motion into the sampler, and the device's lock keys shown where the local
 // LEDs cannot follow them.
 #include <QAction>
+#include <QIcon>
 #include <QLabel>
+#include <QPainter>
+#include <QPixmap>
 #include <QToolBar>
 
 #include "h264video.h"
@@ -29,10 +32,37 @@ void H264Video::setupDesktopInput()
     });
 }
 
+namespace {
+
+// The tool bar's keyboard with a dot for what the desktop answered: green
+// granted, amber waiting, red refused or impossible; none when not wanted.
+QIcon grabStateIcon(const QIcon& base, c_desktop_input::grab_state state)
+{
+    if (state == c_desktop_input::GRAB_OFF)
+        return base;
+    QPixmap pm = base.pixmap(32, 32);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QColor colour = state == c_desktop_input::GRAB_ACTIVE    ? QColor(40, 170, 60)
+                          : state == c_desktop_input::GRAB_PENDING ? QColor(230, 160, 20)
+                                                                   : QColor(210, 40, 40);
+    p.setPen(QPen(Qt::white, 1.5));
+    p.setBrush(colour);
+    p.drawEllipse(QRectF(20, 18, 11, 11));
+    p.end();
+    return QIcon(pm);
+}
+
+}  // namespace
+
 void H264Video::showKeyboardGrabState(int state)
 {
     const QString text = c_desktop_input::grab_text(c_desktop_input::grab_state(state));
     if (m_grabKeyboardAction) {
+        if (!m_grabKeyboardAction->property("baseIcon").isValid())
+            m_grabKeyboardAction->setProperty("baseIcon", m_grabKeyboardAction->icon());
+        m_grabKeyboardAction->setIcon(grabStateIcon(m_grabKeyboardAction->property("baseIcon").value<QIcon>(),
+                                                    c_desktop_input::grab_state(state)));
         m_grabKeyboardAction->setStatusTip(text);
         m_grabKeyboardAction->setToolTip(m_grabKeyboardAction->property("baseToolTip").toString() + QLatin1Char('\n') +
                                          text);
