@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "h264video.h"
+#include "platform/desktop_input.h"
 #include "log/log.h"
 #include "session_params.h"
 #include "tools/key_mouse/c_key_translator.h"
@@ -168,14 +169,18 @@ void H264Video::gainWritePrivilege()
     startSampleTimer();
     // The pointer may already be over the video: it gets the video's cursor now,
     // not only after leaving and entering again.
-    if (!m_cursorPushed && ui.label->underMouse())
+    if (!m_cursorPushed && ui.label->underMouse()) {
         enterVideo();
+        lockPointerForRelativeMode();
+    }
 }
 
 void H264Video::loseWritePrivilege()
 {
     stopSampleTimer();
     m_mouseMoved = 0;
+    if (m_desktop)
+        m_desktop->set_pointer_locked(false);
     // Without write privilege the label's leave event is not ours any more, so
     // the video's cursor would stay on the whole desktop.
     if (m_cursorPushed) {

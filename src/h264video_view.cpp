@@ -19,6 +19,7 @@
 #include <chrono>
 
 #include "h264video.h"
+#include "platform/desktop_input.h"
 
 #include "app/window_size_file.h"
 #include "log/log.h"
@@ -368,6 +369,8 @@ void H264Video::on_slot_mouse_align()
         for (int i = 0; i < ALIGN_REPORTS; ++i)
             sendKmMessage(CMD_KM_MOUSE_REL, length, report);
     }
-    QCursor::setPos(ui.label->mapToGlobal(QPoint(0, 0)));
+    // A locked pointer needs no warp: the remote one follows motion, not places.
+    if (!(m_desktop && m_desktop->pointer_locked()))
+        QCursor::setPos(ui.label->mapToGlobal(QPoint(0, 0)));
     m_lastLocalPos = QPoint(0, 0);
 }

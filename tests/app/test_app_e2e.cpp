@@ -93,6 +93,7 @@ protected:
                       const QByteArray& stdinText = QByteArray())
     {
         env.insert(QStringLiteral("DISPLAY"), QString::fromStdString(x.name()));
+        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
         viewer.setProcessEnvironment(env);
         viewer.setChildProcessModifier(quiet_child);
         viewer.start(program, args);

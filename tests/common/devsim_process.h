@@ -15,6 +15,8 @@
 #include <signal.h>
 #include <sys/prctl.h>
 
+#include "common/x11_environment.h"
+
 // Children of a test end with it, even when the test dies.
 inline void end_with_the_test(QProcess& p)
 {
@@ -122,10 +124,7 @@ public:
 
     bool start(const QString& program, const QString& launch, const QString& display)
     {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("DISPLAY"), display);
-        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
-        proc.setProcessEnvironment(env);
+        proc.setProcessEnvironment(x11_environment(display));
         end_with_the_test(proc);
         proc.setProgram(program);
         proc.setArguments({launch});
