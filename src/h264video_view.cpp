@@ -219,9 +219,10 @@ void H264Video::on_full_screen()
 {
     m_isFullScreen = m_isFullScreen ? 0 : 1;
     m_alignOnNextFrame = 1;
-    if (m_isFullScreen)
+    if (m_isFullScreen) {
         setWindowState(Qt::WindowFullScreen);
-    else
+        showNotice(tr("Full screen: Ctrl+Alt+Shift+F12 lets the keyboard go and leaves it"));
+    } else
         setWindowState(Qt::WindowNoState);
 }
 

@@ -97,10 +97,13 @@ void c_desktop_input::set_keyboard_grab(bool wanted, bool active)
     if (!m_grabber)
         return;
     // Qt's grab routes the keys to the grabber inside the program (and on X11
-    // is the server grab); it is kept while wanted, as it always was.
-    if (wanted != m_qtGrab) {
-        m_qtGrab = wanted;
-        if (wanted) {
+    // is the server grab). On X11 it is held only while the window is active:
+    // a grab that outlived a click into a terminal would send what the user
+    // types there (a local password) to the remote computer.
+    const bool hold = wanted && (active || m_wayland);
+    if (hold != m_qtGrab) {
+        m_qtGrab = hold;
+        if (hold) {
             if (m_xwayland)
                 xwayland::allow_keyboard_grab(
                     qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->display(),
@@ -129,6 +132,10 @@ void c_desktop_input::set_keyboard_grab(bool wanted, bool active)
         return;
     }
     if (m_xcb) {
+        if (!active) {
+            set_grab(GRAB_PENDING);  // taken again when the window is active
+            return;
+        }
         QWindow* window = m_grabber->window()->windowHandle();
         // Asking again answers whether the server granted the grab.
         const bool granted = window && window->setKeyboardGrabEnabled(true);

@@ -501,6 +501,48 @@ TEST_F(InputE2E, FullScreenGrabsTheKeyboardAndTheChordLetsItGo)
         EXPECT_NE(p.second, 0x45) << "F12 reached the device";
 }
 
+TEST_F(InputE2E, TheGrabLetsGoWhileAnotherClientIsActive)
+{
+    ASSERT_NO_FATAL_FAILURE(start("1"));
+    ASSERT_NO_FATAL_FAILURE(focus_video());
+    ASSERT_NO_FATAL_FAILURE(click_tool(*this, KVM_SOURCE_DIR "/resources/images/fullscreen.png"));
+    ASSERT_TRUE(wait_for([&] { return !keyboard_free(); }, 10000)) << "the viewer did not grab the keyboard";
+
+    // Another client (a terminal, say) takes the focus: the grab goes, and
+    // what is typed there stays there.
+    Display* d = x.dpy();
+    const Window other = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 200, 100, 0, 0, 0);
+    XMapWindow(d, other);
+    XSync(d, False);
+    ASSERT_TRUE(wait_for(
+        [&] {
+            XSetInputFocus(d, other, RevertToParent, CurrentTime);
+            XSync(d, False);
+            return keyboard_free();
+        },
+        10000))
+        << "the grab outlived the focus";
+    const size_t mark = devsim_km_received(events, "keyboard").size();
+    ASSERT_TRUE(x.xdotool({QStringLiteral("type"), QStringLiteral("secret")}));
+
+    // Back to the viewer: the grab is taken again and keys go through.
+    ASSERT_TRUE(wait_for(
+        [&] {
+            XSetInputFocus(d, win, RevertToParent, CurrentTime);
+            XSync(d, False);
+            return !keyboard_free();
+        },
+        10000))
+        << "the grab was not taken again";
+    ASSERT_TRUE(x.xdotool({QStringLiteral("key"), QStringLiteral("x")}));
+    ASSERT_TRUE(wait_for([&] { return !key_presses(mark).empty(); }, 10000));
+    const auto presses = key_presses(mark);
+    for (const auto& p : presses)
+        EXPECT_EQ(p.second, 0x1B) << "a key typed into the other client reached the device";
+    XDestroyWindow(d, other);
+    XSync(d, False);
+}
+
 // ------------------------------------------------------------ absolute mouse
 
 TEST_F(InputE2E, AButtonReleasedOutsideThePictureIsReleasedOnTheDevice)
