@@ -106,6 +106,7 @@ int main(int argc, char* argv[])
 {
     // First, so that even an abort inside Qt's start-up leaves a record.
     install_crash_handler();
+    set_crash_record_build(version_text(argv[0]).c_str());
 
     const command_line cmd = parse_command_line(argc, argv);
     switch (cmd.action) {
