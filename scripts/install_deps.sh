@@ -16,6 +16,8 @@ PKGS=(
   libssl-dev dosfstools mtools
   imagemagick
   desktop-file-utils appstream man-db groff-base dpkg-dev file
+  qt6-tools-dev qt6-l10n-tools
+  debhelper lintian
 )
 missing=()
 for p in "${PKGS[@]}"; do
