@@ -112,8 +112,9 @@ HOME_DIR="$TMP/home"
 mkdir -p "$HOME_DIR"
 chown "$USER_ID:$USER_ID" "$HOME_DIR"
 chmod 711 "$TMP"
+# Replaces the calling (sub)shell, so that $! of "(as_user ...) &" is the program's own pid.
 as_user() {
-  env -i PATH=/usr/bin:/bin HOME="$HOME_DIR" LANG=C.UTF-8 DISPLAY=":$display" \
+  exec env -i PATH=/usr/bin:/bin HOME="$HOME_DIR" LANG=C.UTF-8 DISPLAY=":$display" \
     setpriv --reuid=$USER_ID --regid=$USER_ID --clear-groups "$@"
 }
 display=$((100 + RANDOM % 400))
@@ -122,13 +123,14 @@ Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >"$TMP/xvfb.log" 2>&1 &
 pids+=($!)
 check wait_for 30 test -S "/tmp/.X11-unix/X$display"
 
-as_user /usr/bin/devsim --ports 0 --no-stdin --size 320x240 --fps 10 --events "$HOME_DIR/events.jsonl" \
-  --media-out "$HOME_DIR/media.img" >"$TMP/devsim.out" 2>"$TMP/devsim.err" &
+(as_user /usr/bin/devsim --ports 0 --no-stdin --size 320x240 --fps 10 --events "$HOME_DIR/events.jsonl" \
+  --media-out "$HOME_DIR/media.img" >"$TMP/devsim.out" 2>"$TMP/devsim.err") &
 pids+=($!)
 check wait_for 30 grep -q '%7B' "$TMP/devsim.out"
 launch=$(head -1 "$TMP/devsim.out")
 # The launch string on standard input, as a launcher that keeps keys out of ps does.
-printf '%s\n' "$launch" | as_user /usr/bin/H264Video - >"$TMP/viewer.out" 2>"$TMP/viewer.err" &
+printf '%s\n' "$launch" >"$TMP/launch"
+(as_user /usr/bin/H264Video - <"$TMP/launch" >"$TMP/viewer.out" 2>"$TMP/viewer.err") &
 viewer=$!
 pids+=($viewer)
 # The session is up: the viewer identified itself on the KM and video channels.
