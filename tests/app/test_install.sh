@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
-# Part 1, cmake --install into a temporary prefix: every file is where the
+# First, cmake --install into a temporary prefix: every file is where the
 # desktop expects it, the desktop entry and AppStream data pass their
 # validators, the man pages render without warnings, devsim is a component of
 # its own.
-# Part 2, the Debian packages as a user gets them: scripts/package.sh builds
+# Then the Debian packages as a user gets them: scripts/package.sh builds
 # them with dpkg-buildpackage and lintian must report no error or warning;
 # they install with apt-get, the installed viewer runs as an ordinary user
 # under Xvfb against the installed devsim, and apt-get removes them again.
-# Part 2 needs root (it installs packages); without root, or with h264video
+# That half needs root (it installs packages); without root, or with h264video
 # already installed (not this test's to remove), it is skipped with the reason.
 # Arguments: the build directory, the source directory.
 set -euo pipefail
