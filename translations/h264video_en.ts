@@ -229,6 +229,22 @@
         <source>Mouse Show</source>
         <translation>Mouse Show</translation>
     </message>
+    <message>
+        <source>connected</source>
+        <translation>connected</translation>
+    </message>
+    <message>
+        <source>reconnecting</source>
+        <translation>reconnecting</translation>
+    </message>
+    <message>
+        <source>stalled</source>
+        <translation>stalled</translation>
+    </message>
+    <message>
+        <source>lost</source>
+        <translation>lost</translation>
+    </message>
 </context>
 <context>
     <name>H264VideoClass</name>

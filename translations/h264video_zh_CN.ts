@@ -229,6 +229,22 @@
         <source>Mouse Show</source>
         <translation>显示鼠标</translation>
     </message>
+    <message>
+        <source>connected</source>
+        <translation>已连接</translation>
+    </message>
+    <message>
+        <source>reconnecting</source>
+        <translation>正在重连</translation>
+    </message>
+    <message>
+        <source>stalled</source>
+        <translation>停滞</translation>
+    </message>
+    <message>
+        <source>lost</source>
+        <translation>已断开</translation>
+    </message>
 </context>
 <context>
     <name>H264VideoClass</name>
