@@ -1,8 +1,9 @@
-# Install layout and the Debian package.
+# Install layout.
 #   cmake --install build --prefix DIR                      everything
 #   cmake --install build --prefix DIR --component viewer   the viewer only
 #   cmake --install build --prefix DIR --component devsim   the test device only
-#   (cd build && cpack -G DEB)                              two .deb files (scripts/package.sh)
+# The Debian packages come from debian/ (dpkg-buildpackage, scripts/package.sh);
+# CPack stays for quick local packages: (cd build && cpack -G DEB).
 include(GNUInstallDirs)
 
 # Installing and packaging need only the two programs, not the tests and
@@ -20,13 +21,14 @@ install(FILES ${KVM_PKG_DIR}/${KVM_APP_ID}.svg DESTINATION ${CMAKE_INSTALL_DATAD
 install(FILES ${KVM_PKG_DIR}/${KVM_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo
         COMPONENT viewer)
 install(FILES ${KVM_PKG_DIR}/H264Video.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT viewer)
+install(FILES ${KVM_QM_FILES} DESTINATION ${CMAKE_INSTALL_DATADIR}/h264video/translations COMPONENT viewer)
 
 install(TARGETS devsim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT devsim)
 install(FILES ${KVM_PKG_DIR}/devsim.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT devsim)
 
 set(CPACK_PACKAGE_NAME h264video)
 set(CPACK_PACKAGE_VENDOR "H264Video developers")
-set(CPACK_PACKAGE_CONTACT "H264Video developers <h264video@localhost>")
+set(CPACK_PACKAGE_CONTACT "H264Video developers <h264video@users.noreply.github.com>")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Viewer for a KVM-over-IP device")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
@@ -36,15 +38,17 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_VIEWER_PACKAGE_NAME h264video)
-# Loaded at run time, so dpkg-shlibdeps cannot see it: Qt's X11 platform plug-in.
-set(CPACK_DEBIAN_VIEWER_PACKAGE_DEPENDS "qt6-qpa-plugins")
+# Loaded at run time, so dpkg-shlibdeps cannot see it: Qt's Wayland platform
+# plug-in (the X11 one comes with libqt6gui6).
+set(CPACK_DEBIAN_VIEWER_PACKAGE_DEPENDS "qt6-wayland")
 set(CPACK_DEBIAN_VIEWER_DESCRIPTION "Viewer for a KVM-over-IP device
  Shows the screen of the computer behind a KVM-over-IP device (H.264),
  sends keyboard and mouse input and maps local drives or images as a USB disk.")
 set(CPACK_DEBIAN_DEVSIM_PACKAGE_NAME h264video-devsim)
 set(CPACK_DEBIAN_DEVSIM_PACKAGE_SECTION devel)
-set(CPACK_DEBIAN_DEVSIM_DESCRIPTION "Test device for the H264Video viewer
- Plays a KVM-over-IP device on 127.0.0.1 for tests and demonstrations.")
+set(CPACK_DEBIAN_DEVSIM_DESCRIPTION "simulated KVM-over-IP device for testing H264Video
+ Plays the device the H264Video viewer talks to, on 127.0.0.1 only, for tests
+ and demonstrations.")
 # Executables are stripped into the package; the build keeps its symbols.
 set(CPACK_STRIP_FILES ON)
 include(CPack)

@@ -36,6 +36,9 @@ function(kvm_test name)
     set(K_TIMEOUT 120)
   endif()
   set_tests_properties(${name} PROPERTIES TIMEOUT ${K_TIMEOUT})
+  # The C locale: no interface catalogue is loaded, so the texts the tests
+  # check are the original ones whatever the developer's own locale is.
+  set_tests_properties(${name} PROPERTIES ENVIRONMENT_MODIFICATION "LC_ALL=set:C.UTF-8;LANGUAGE=unset:")
   if(K_LABELS)
     set_tests_properties(${name} PROPERTIES LABELS "${K_LABELS}")
     # End-to-end runs drive a real X server, the device and the viewer with

@@ -1,5 +1,8 @@
 #include "c_devsim_options.h"
 
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
 #include <QUrl>
 
 #include <random>
@@ -91,10 +94,12 @@ QString c_devsim_options::usage()
         "Media channel:\n"
         "  --read-chunk N        sectors per read request (default 128)\n"
         "  --no-read             do not read the mapped disk on map\n"
-        "  --media-out PATH      image file the read sectors go to (default devsim-media.img)\n"
+        "  --media-out PATH      image file the read sectors go to (default devsim-media.img\n"
+        "                        in a new directory under $XDG_RUNTIME_DIR or the\n"
+        "                        temporary directory)\n"
         "Events and control:\n"
-        "  --events PATH         JSON line per received message (default devsim-events.jsonl;\n"
-        "                        empty: none)\n"
+        "  --events PATH         JSON line per received message (default devsim-events.jsonl\n"
+        "                        beside the default image file; empty: none)\n"
         "  --events-hex-max N    payload bytes shown in hex (default 64; 0 all)\n"
         "  --no-stdin            do not read commands from standard input\n"
         "  --verbose             report every message on standard error\n"
@@ -285,9 +290,11 @@ bool c_devsim_options::parse(const QStringList& args, QString* error, bool* help
         } else if (name == QLatin1String("--media-out")) {
             if (!next(&mediaOut))
                 return false;
+            mediaOutGiven = true;
         } else if (name == QLatin1String("--events")) {
             if (!next(&eventsFile))
                 return false;
+            eventsFileGiven = true;
         } else if (name == QLatin1String("--events-hex-max")) {
             if (!number(0, 1 << 20, &n))
                 return false;
@@ -318,4 +325,29 @@ QString c_devsim_options::launchString(uint16_t video, uint16_t km, uint16_t med
                               .arg(userNM)
                               .arg(userID);
     return QString::fromLatin1(QUrl::toPercentEncoding(plain));
+}
+
+bool c_devsim_options::placeDefaultFiles(QString* dir, QString* error)
+{
+    dir->clear();
+    if (mediaOutGiven && eventsFileGiven)
+        return true;
+    // Never the working directory: a run started from a source tree would
+    // leave its files there. The runtime directory is private to the user.
+    QString base = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (base.isEmpty() || !QFileInfo(base).isDir())
+        base = QDir::tempPath();
+    QTemporaryDir made(base + QStringLiteral("/devsim-XXXXXX"));
+    if (!made.isValid()) {
+        *error = QStringLiteral("cannot create a directory for the events and image files under %1: %2")
+                     .arg(base, made.errorString());
+        return false;
+    }
+    made.setAutoRemove(false);
+    *dir = made.path();
+    if (!mediaOutGiven)
+        mediaOut = made.filePath(QStringLiteral("devsim-media.img"));
+    if (!eventsFileGiven)
+        eventsFile = made.filePath(QStringLiteral("devsim-events.jsonl"));
+    return true;
 }

@@ -61,9 +61,11 @@ public:
     int readChunk = 128;  // sectors per read wish
     bool readWholeDisk = true;
     QString mediaOut = QStringLiteral("devsim-media.img");
+    bool mediaOutGiven = false;  // set by parse() for --media-out
 
     // Events and control.
     QString eventsFile = QStringLiteral("devsim-events.jsonl");  // empty: none
+    bool eventsFileGiven = false;                                 // set by parse() for --events
     int eventsHexMax = 64;                                        // bytes of payload shown; 0 all
     bool readStdin = true;
     bool verbose = false;
@@ -75,6 +77,11 @@ public:
     // Parses the arguments (argv[0] excluded). Returns false with a message in
     // *error for bad input; *help is set for --help.
     bool parse(const QStringList& args, QString* error, bool* help);
+
+    // The program's defaults for the files not given on the command line: a
+    // new directory "devsim-XXXXXX" under $XDG_RUNTIME_DIR, else under the
+    // temporary directory, named in *dir (empty when both were given).
+    bool placeDefaultFiles(QString* dir, QString* error);
 
     // The option summary printed by --help.
     static QString usage();

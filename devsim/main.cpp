@@ -1,6 +1,7 @@
 // devsim: a KVM-over-IP device on 127.0.0.1 for the H264Video viewer.
 // The first line on standard output is the viewer's launch string; commands
 // come from standard input and the control port; Ctrl+C ends it.
+#include <QDir>
 #include <QGuiApplication>
 
 #include <poll.h>
@@ -34,6 +35,15 @@ int main(int argc, char** argv)
         fputs(qPrintable(c_devsim_options::usage()), stdout);
         return 0;
     }
+
+    QString filesDir;
+    if (!opt.placeDefaultFiles(&filesDir, &error)) {
+        fprintf(stderr, "devsim: %s\n", qPrintable(error));
+        return 1;
+    }
+    if (!filesDir.isEmpty())
+        fprintf(stderr, "devsim: events file %s, image file %s\n",
+                opt.eventsFile.isEmpty() ? "none" : qPrintable(opt.eventsFile), qPrintable(opt.mediaOut));
 
     // The encoder's statistics only with --verbose.
     av_log_set_level(opt.verbose ? AV_LOG_INFO : AV_LOG_ERROR);
@@ -103,5 +113,8 @@ int main(int argc, char** argv)
     signalThread.join();
     if (input.joinable())
         input.join();
+    // A run that wrote nothing there leaves no empty directory behind.
+    if (!filesDir.isEmpty())
+        QDir().rmdir(filesDir);
     return 0;
 }

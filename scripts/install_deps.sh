@@ -18,6 +18,8 @@ PKGS=(
   desktop-file-utils appstream man-db groff-base dpkg-dev file
   qt6-wayland qt6-base-private-dev wayland-protocols libwayland-dev libwayland-bin
   sway wtype grim xwayland
+  qt6-tools-dev qt6-l10n-tools
+  debhelper lintian
 )
 missing=()
 for p in "${PKGS[@]}"; do

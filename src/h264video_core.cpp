@@ -176,7 +176,7 @@ bool H264Video::create_km_socket(const char* host, unsigned int port)
 {
     const QString badPort = session_port_problem(host, port);
     if (!badPort.isEmpty())
-        failConnect("KM connect error.", badPort.toStdString());
+        failConnect(QT_TR_NOOP("KM connect error."), badPort.toStdString());
     LOG_INFO("H264Video::create_km_socket:%s port:%u", host, port);
     c_km_channel::config cfg;
     cfg.ip = host;
@@ -187,7 +187,7 @@ bool H264Video::create_km_socket(const char* host, unsigned int port)
     cfg.absolute_mouse = g_para.mouseMode == 1;
     m_km = std::make_unique<c_km_channel>(cfg);
     if (!m_km->connect())
-        failConnect("KM connect error.", m_km->error_text());
+        failConnect(QT_TR_NOOP("KM connect error."), m_km->error_text());
 
     m_km->set_message_handler([this](const unsigned char* body, unsigned plain, unsigned len) {
         HandleKMData(m_km.get(), body, plain, len);

@@ -138,29 +138,28 @@ void Ui_H264VideoClass::setupUi(QMainWindow* H264VideoClass)
 
 void Ui_H264VideoClass::retranslateUi(QMainWindow* H264VideoClass)
 {
-    auto tr = [](const char* text) { return QCoreApplication::translate("H264VideoClass", text, nullptr); };
-    H264VideoClass->setWindowTitle(tr("H264Video"));
-    actionFullScreen->setText(tr("FullScreen"));
-    actionFullScreen->setToolTip(tr("FullScreen"));
-    actionAlign->setText(tr("align"));
-    actionAlign->setToolTip(tr("Align mouse"));
-    actionGrab->setText(tr("grab"));
-    actionGrab->setToolTip(tr("Grab privilege"));
-    actionVideo_Config->setText(tr("Video Config"));
-    actionVideo_Config->setToolTip(tr("Video Config"));
-    actionMedia->setText(tr("media"));
-    actionMedia->setToolTip(tr("media"));
-    actionMouseHide->setText(tr("MouseHide"));
-    actionMouseHide->setToolTip(tr("Mouse Hide"));
-    actionSetKey->setText(tr("setKey"));
-    actionSetKey->setToolTip(tr("Set Key"));
-    actionOptRes->setText(tr("OptRes"));
-    actionOptRes->setToolTip(tr("optimum resolution"));
-    actionStats->setText(tr("Statistics"));
-    actionStats->setToolTip(tr("Statistics (Ctrl+Alt+Shift+S)"));
-    actionRecord->setText(tr("Record"));
-    actionRecord->setToolTip(tr("Record the video stream"));
-    actionActualSize->setText(tr("Actual Size"));
-    actionActualSize->setToolTip(tr("Actual Size: the picture pixel for pixel"));
-    toolBar->setWindowTitle(tr("toolBar"));
+    H264VideoClass->setWindowTitle(QCoreApplication::translate("H264VideoClass", "H264Video"));
+    actionFullScreen->setText(QCoreApplication::translate("H264VideoClass", "FullScreen"));
+    actionFullScreen->setToolTip(QCoreApplication::translate("H264VideoClass", "FullScreen"));
+    actionAlign->setText(QCoreApplication::translate("H264VideoClass", "align"));
+    actionAlign->setToolTip(QCoreApplication::translate("H264VideoClass", "Align mouse"));
+    actionGrab->setText(QCoreApplication::translate("H264VideoClass", "grab"));
+    actionGrab->setToolTip(QCoreApplication::translate("H264VideoClass", "Grab privilege"));
+    actionVideo_Config->setText(QCoreApplication::translate("H264VideoClass", "Video Config"));
+    actionVideo_Config->setToolTip(QCoreApplication::translate("H264VideoClass", "Video Config"));
+    actionMedia->setText(QCoreApplication::translate("H264VideoClass", "media"));
+    actionMedia->setToolTip(QCoreApplication::translate("H264VideoClass", "media"));
+    actionMouseHide->setText(QCoreApplication::translate("H264VideoClass", "MouseHide"));
+    actionMouseHide->setToolTip(QCoreApplication::translate("H264VideoClass", "Mouse Hide"));
+    actionSetKey->setText(QCoreApplication::translate("H264VideoClass", "setKey"));
+    actionSetKey->setToolTip(QCoreApplication::translate("H264VideoClass", "Set Key"));
+    actionOptRes->setText(QCoreApplication::translate("H264VideoClass", "OptRes"));
+    actionOptRes->setToolTip(QCoreApplication::translate("H264VideoClass", "optimum resolution"));
+    actionStats->setText(QCoreApplication::translate("H264VideoClass", "Statistics"));
+    actionStats->setToolTip(QCoreApplication::translate("H264VideoClass", "Statistics (Ctrl+Alt+Shift+S)"));
+    actionRecord->setText(QCoreApplication::translate("H264VideoClass", "Record"));
+    actionRecord->setToolTip(QCoreApplication::translate("H264VideoClass", "Record the video stream"));
+    actionActualSize->setText(QCoreApplication::translate("H264VideoClass", "Actual Size"));
+    actionActualSize->setToolTip(QCoreApplication::translate("H264VideoClass", "Actual Size: the picture pixel for pixel"));
+    toolBar->setWindowTitle(QCoreApplication::translate("H264VideoClass", "toolBar"));
 }

@@ -2,6 +2,7 @@
 // Ctrl+Alt+Shift+S or the tool bar's Statistics) and the notice line (bottom
 // left) that says what went wrong without a box that would block input.
 #include <QAction>
+#include <QCoreApplication>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QPainter>
@@ -32,6 +33,18 @@ QLabel* overlayLabel(QWidget* parent, const char* name)
                                     "font-family: monospace; font-size: 9pt; border-radius: 4px; }"));
     l->hide();
     return l;
+}
+
+// A channel's state in the interface language (the log keeps the English word).
+QString state_text(channel_state s)
+{
+    switch (s) {
+    case channel_state::connected: return QCoreApplication::translate("H264Video", "connected");
+    case channel_state::reconnecting: return QCoreApplication::translate("H264Video", "reconnecting");
+    case channel_state::stalled: return QCoreApplication::translate("H264Video", "stalled");
+    case channel_state::lost: return QCoreApplication::translate("H264Video", "lost");
+    }
+    return QString::fromLatin1(channel_state_name(s));
 }
 
 }  // namespace
@@ -115,9 +128,9 @@ void H264Video::refreshStats()
 
     c_media_protocol* media = m_mediaDialog ? &m_mediaDialog->protocol() : nullptr;
     lines << tr("Channels        KM %1, video %2, media %3")
-                 .arg(QString::fromLatin1(channel_state_name(m_km ? m_km->state() : channel_state::lost)),
-                      QString::fromLatin1(channel_state_name(m_video ? m_video->state() : channel_state::lost)),
-                      QString::fromLatin1(channel_state_name(media ? media->state() : channel_state::lost)));
+                 .arg(state_text(m_km ? m_km->state() : channel_state::lost),
+                      state_text(m_video ? m_video->state() : channel_state::lost),
+                      state_text(media ? media->state() : channel_state::lost));
     if (media && media->is_mapped()) {
         const uint64_t sectors = media->sectors_read() + media->sectors_written();
         cur.sectors = sectors;

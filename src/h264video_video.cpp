@@ -17,7 +17,7 @@ bool H264Video::videoOpen()
 {
     const QString badPort = session_port_problem(g_para.ip, g_para.portV);
     if (!badPort.isEmpty())
-        failConnect("Video connect error.", badPort.toStdString());
+        failConnect(QT_TR_NOOP("Video connect error."), badPort.toStdString());
     c_video_channel::config cfg;
     cfg.ip = g_para.ip;
     cfg.port = uint16_t(g_para.portV);
@@ -25,7 +25,7 @@ bool H264Video::videoOpen()
     std::memcpy(cfg.in_key, g_para.desEncode.key, sizeof cfg.in_key);
     m_video = std::make_unique<c_video_channel>(cfg);
     if (!m_video->connect())
-        failConnect("Video connect error.", m_video->error_text());
+        failConnect(QT_TR_NOOP("Video connect error."), m_video->error_text());
 
     connect(this, &H264Video::signal_decode_one_frame, this, &H264Video::on_slot_decode_one_frame,
             Qt::ConnectionType(Qt::QueuedConnection | Qt::UniqueConnection));
@@ -38,7 +38,7 @@ bool H264Video::videoOpen()
             QMetaObject::invokeMethod(
                 this,
                 [this, s] {
-                    showNotice(tr("The remote picture is %1\u00d7%2: larger than the viewer can show (8192\u00d74320 "
+                    showNotice(tr("The remote picture is %1×%2: larger than the viewer can show (8192×4320 "
                                   "at most).")
                                    .arg(s.width())
                                    .arg(s.height()));
@@ -125,9 +125,9 @@ void H264Video::updateConnectionOverlay()
             "QLabel { background-color: rgba(0, 0, 0, 180); color: white; padding: 12px; border-radius: 6px; "
             "font-size: 14pt; }"));
     }
-    QString text = QStringLiteral("Connection to the device lost \u2014 reconnecting\u2026");
+    QString text = tr("Connection to the device lost \u2014 reconnecting\u2026");
     for (const DownChannel& d : m_downChannels) {
-        text += QStringLiteral("\n%1 channel, attempt %2").arg(d.name).arg(d.attempt);
+        text += QLatin1Char('\n') + tr("%1 channel, attempt %2").arg(d.name).arg(d.attempt);
         if (!d.reason.isEmpty())
             text += QStringLiteral(" (%1)").arg(d.reason);
     }

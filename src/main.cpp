@@ -16,6 +16,7 @@
 #include "app/command_line.h"
 #include "app/paths.h"
 #include "app/shutdown.h"
+#include "app/translations.h"
 #include "crash/crash_handler.h"
 #include "h264video.h"
 #include "log/CLogerManager.h"
@@ -75,7 +76,8 @@ int run_companion(const char* text)
 #ifdef KVM_STARTUP_PROBE
         probe_close_message_boxes();
 #endif
-        QMessageBox::critical(nullptr, "critical", QString::fromUtf8("启动串口工具失败。"),
+        QMessageBox::critical(nullptr, QCoreApplication::translate("main", "critical"),
+                              QCoreApplication::translate("main", "启动串口工具失败。"),
                               QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
     }
     return 0;
@@ -107,6 +109,7 @@ int main(int argc, char* argv[])
 {
     // First, so that even an abort inside Qt's start-up leaves a record.
     install_crash_handler();
+    set_crash_record_build(version_text(argv[0]).c_str());
 
     const command_line cmd = parse_command_line(argc, argv);
     switch (cmd.action) {
@@ -155,6 +158,9 @@ int main(int argc, char* argv[])
     QApplication* app = new QApplication(qtArgc, qtArgv);
     // The Wayland app id: the desktop entry's name, for its icon and title.
     QGuiApplication::setDesktopFileName(QStringLiteral("io.github.h264video.H264Video"));
+    // The interface language, before the first text is shown.
+    kvm_i18n::install_translators(kvm_i18n::wanted_languages([](const char* name) { return qEnvironmentVariable(name); }),
+                                  kvm_i18n::catalogue_dirs());
 #ifdef KVM_STARTUP_PROBE
     start_logger(cmd.logLevelGiven ? cmd.logLevel : LOG_LEVEL_TRACE, true);
 #endif

@@ -9,9 +9,7 @@
 #include <cstring>
 #include <strings.h>
 
-#ifndef KVM_VERSION
-#define KVM_VERSION "0"
-#endif
+#include "app/build_info.h"
 
 namespace {
 
@@ -95,7 +93,8 @@ std::string usage_text(const char* program, const QString& settingsDir, const QS
     t += "      --log-level LEVEL  trace, debug, info (default), warn, error, alarm, fatal\n";
     t += "                         or off\n";
     t += "  -h, --help             show this text and exit\n";
-    t += "      --version          show the version and exit\n\n";
+    t += "      --version          show the version, the build's revision and the\n";
+    t += "                         library versions, and exit\n\n";
     t += "Files:\n";
     t += "  settings (key.xml, config.xml, clientSize.config): " + settingsDir.toStdString() + "\n";
     t += "  logs (log/) and crash record (crash.dat):         " + stateDir.toStdString() + "\n\n";
@@ -106,7 +105,7 @@ std::string usage_text(const char* program, const QString& settingsDir, const QS
 
 std::string version_text(const char* program)
 {
-    return base_name(program) + " " KVM_VERSION "\n";
+    return build_info_text(base_name(program).c_str());
 }
 
 QByteArray read_launch_line(int fd, size_t maxBytes)

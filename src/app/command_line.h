@@ -29,7 +29,7 @@ int parse_log_level(const char* word);
 // The usage text; it names the directories the files go to.
 std::string usage_text(const char* program, const QString& settingsDir, const QString& stateDir);
 
-// "<program> <version>".
+// "<program> <version> (git <revision>)" and the libraries in use (build_info_text).
 std::string version_text(const char* program);
 
 // The first line of the stream (without its line end), at most maxBytes bytes.

@@ -19,6 +19,7 @@ const int kSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT};
 // Everything the handler touches is prepared before a crash: the handler may
 // only use async-signal-safe calls.
 char g_recordPath[PATH_MAX + 16];
+char g_buildText[2048];
 alignas(16) char g_altStack[64 * 1024];
 bool g_installed = false;
 
@@ -111,7 +112,9 @@ void write_record(int sig, const siginfo_t* info, void* context)
     put_number(fd, static_cast<unsigned long long>(::getpid()), 10);
     put(fd, "\nthread id: ");
     put_number(fd, static_cast<unsigned long long>(::syscall(SYS_gettid)), 10);
-    put(fd, "\nbacktrace:\n");
+    put(fd, "\nbuild:\n");
+    put(fd, g_buildText);
+    put(fd, "backtrace:\n");
     void* frames[64];
     int depth = ::backtrace(frames, 64);
     ::backtrace_symbols_fd(frames, depth, fd);
@@ -206,6 +209,14 @@ bool set_crash_record_path(const char* path)
         return false;
     std::strcpy(g_recordPath, path);
     return true;
+}
+
+void set_crash_record_build(const char* text)
+{
+    if (!text)
+        text = "";
+    std::strncpy(g_buildText, text, sizeof g_buildText - 1);
+    g_buildText[sizeof g_buildText - 1] = '\0';
 }
 
 void crash_prepare_thread()

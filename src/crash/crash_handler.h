@@ -15,6 +15,10 @@ const char* crash_record_path();
 // threads exist; a path that does not fit is ignored (false).
 bool set_crash_record_path(const char* path);
 
+// Text the record carries under "build:" (the version, revision and
+// libraries); copied, cut at 2047 bytes. Call before other threads exist.
+void set_crash_record_build(const char* text);
+
 // Gives the calling thread an alternate signal stack of its own, so that a
 // stack overflow in it still leaves a record. Freed when the thread ends;
 // later calls in the same thread change nothing.

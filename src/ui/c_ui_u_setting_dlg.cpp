@@ -37,8 +37,8 @@ c_ui_u_setting_dlg::options session_options()
 
 QString ask_for_image(QWidget* parent)
 {
-    return QFileDialog::getOpenFileName(parent, QStringLiteral("Disk image"), QDir::homePath(),
-                                        QStringLiteral("Disk images (*.img *.iso *.raw *.bin);;All files (*)"));
+    return QFileDialog::getOpenFileName(parent, c_ui_u_setting_dlg::tr("Disk image"), QDir::homePath(),
+                                        c_ui_u_setting_dlg::tr("Disk images (*.img *.iso *.raw *.bin);;All files (*)"));
 }
 }  // namespace
 
@@ -83,11 +83,11 @@ c_ui_u_setting_dlg::c_ui_u_setting_dlg(QWidget* parent, options opt) : QDialog(p
     if (!bad_port.isEmpty())
     {
         LOG_ERROR("media connect error: %s", bad_port.toUtf8().constData());
-        QMessageBox::information(this, QStringLiteral("提示"), QStringLiteral("虚拟媒体服务器连接出错.\n") + bad_port,
+        QMessageBox::information(this, tr("提示"), tr("虚拟媒体服务器连接出错.") + QLatin1Char('\n') + bad_port,
                                  QMessageBox::Ok);
     }
     else if (!m_proto->connect_channel(m_opt.ip.c_str(), static_cast<uint16_t>(m_opt.port)))
-        QMessageBox::information(this, QStringLiteral("提示"), QStringLiteral("虚拟媒体服务器连接出错."),
+        QMessageBox::information(this, tr("提示"), tr("虚拟媒体服务器连接出错."),
                                  QMessageBox::Ok);
     m_proto->start_channel(m_opt.user_id, this);
 
@@ -112,7 +112,7 @@ unsigned char c_ui_u_setting_dlg::on_net_msg(const void* sender, const unsigned 
 
 QString c_ui_u_setting_dlg::image_entry_text()
 {
-    return QStringLiteral("Disk image file...");
+    return tr("Disk image file...");
 }
 
 bool c_ui_u_setting_dlg::is_image_entry(int index) const
@@ -193,7 +193,7 @@ void c_ui_u_setting_dlg::on_slot_map()
     const int index = ui.comboBox->currentIndex();
     if (index < 0 || is_image_entry(index))
     {
-        set_status(QStringLiteral("Choose a drive or a disk image first."));
+        set_status(tr("Choose a drive or a disk image first."));
         return;
     }
     const QString path = current_path();
@@ -205,7 +205,7 @@ void c_ui_u_setting_dlg::on_slot_map()
     std::string error;
     if (!m_proto->map(QFile::encodeName(path).toStdString(), ui.checkBox->isChecked(), &error))
     {
-        set_status(QStringLiteral("Map failed: ") + QString::fromLocal8Bit(error.c_str()));
+        set_status(tr("Map failed: %1").arg(QString::fromLocal8Bit(error.c_str())));
         return;
     }
 
@@ -223,7 +223,7 @@ void c_ui_u_setting_dlg::on_slot_map()
     set_idle_progress_label();
     m_rate_clock.start();
     m_rate_bytes = 0;
-    set_status(QStringLiteral("Mapped: 0.0 MB/s, 0 write failures"));
+    set_status(tr("Mapped: %1 MB/s, %2 write failures").arg(QStringLiteral("0.0")).arg(0));
 }
 
 void c_ui_u_setting_dlg::on_slot_unmap()
@@ -357,19 +357,18 @@ void c_ui_u_setting_dlg::show_transfer()
     const double mb_per_s = double(bytes - std::min(bytes, m_rate_bytes)) / 1e3 / double(ms);
     m_rate_bytes = bytes;
     const uint64_t failures = disk->write_failures();
-    QString text = QStringLiteral("Mapped: %1 MB/s, %2 write failure%3")
+    QString text = (failures == 1 ? tr("Mapped: %1 MB/s, %2 write failure") : tr("Mapped: %1 MB/s, %2 write failures"))
                        .arg(mb_per_s, 0, 'f', 1)
-                       .arg(failures)
-                       .arg(failures == 1 ? QString() : QStringLiteral("s"));
+                       .arg(failures);
     if (failures > 0)
-        text += QStringLiteral(" (first: %1)").arg(QString::fromLocal8Bit(disk->first_write_error().c_str()));
+        text += tr(" (first: %1)").arg(QString::fromLocal8Bit(disk->first_write_error().c_str()));
     // A device that stopped reading or acknowledging, or a channel being
     // connected again, is said here too.
     const channel_state state = m_proto->state();
     if (state == channel_state::stalled)
-        text += QStringLiteral("\nStalled: the device has read or acknowledged nothing for 10 s.");
+        text += QLatin1Char('\n') + tr("Stalled: the device has read or acknowledged nothing for 10 s.");
     else if (state == channel_state::reconnecting)
-        text += QStringLiteral("\nChannel lost: reconnecting (attempt %1).").arg(m_proto->reconnect_attempts());
+        text += QLatin1Char('\n') + tr("Channel lost: reconnecting (attempt %1).").arg(m_proto->reconnect_attempts());
     set_status(text);
 }
 

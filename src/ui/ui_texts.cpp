@@ -1,34 +1,36 @@
 #include "ui/ui_texts.h"
 
+#include <QCoreApplication>
+
 namespace {
 
 UiTexts makeTexts()
 {
     UiTexts t;
-    t.videoSettingTitle = QStringLiteral("Video Setting");
-    t.position = QStringLiteral("Position");
-    t.up = QStringLiteral("Up");
-    t.down = QStringLiteral("Down");
-    t.left = QStringLiteral("Left");
-    t.right = QStringLiteral("Right");
-    t.reset = QStringLiteral("Reset");
-    t.mouseSampleRate = QStringLiteral("Mouse Sample Rate");
+    t.videoSettingTitle = QCoreApplication::translate("UiTexts", "Video Setting");
+    t.position = QCoreApplication::translate("UiTexts", "Position");
+    t.up = QCoreApplication::translate("UiTexts", "Up");
+    t.down = QCoreApplication::translate("UiTexts", "Down");
+    t.left = QCoreApplication::translate("UiTexts", "Left");
+    t.right = QCoreApplication::translate("UiTexts", "Right");
+    t.reset = QCoreApplication::translate("UiTexts", "Reset");
+    t.mouseSampleRate = QCoreApplication::translate("UiTexts", "Mouse Sample Rate");
 
-    t.virtualMediaTitle = QStringLiteral("Virtual Media Setting");
-    t.mapDrive = QStringLiteral("Map Drive");
-    t.mapMode = QStringLiteral("Map Mode");
-    t.readOnly = QStringLiteral("Read Only");
-    t.map = QStringLiteral("Map");
-    t.unmap = QStringLiteral("Unmap");
-    t.progress = QStringLiteral("Progress");
+    t.virtualMediaTitle = QCoreApplication::translate("UiTexts", "Virtual Media Setting");
+    t.mapDrive = QCoreApplication::translate("UiTexts", "Map Drive");
+    t.mapMode = QCoreApplication::translate("UiTexts", "Map Mode");
+    t.readOnly = QCoreApplication::translate("UiTexts", "Read Only");
+    t.map = QCoreApplication::translate("UiTexts", "Map");
+    t.unmap = QCoreApplication::translate("UiTexts", "Unmap");
+    t.progress = QCoreApplication::translate("UiTexts", "Progress");
 
-    t.shotcutTitle = QStringLiteral("Shotcut Setting");
-    t.mappingName = QStringLiteral("Mapping Name");
-    t.keyString = QStringLiteral("Key String");
-    t.add = QStringLiteral("Add");
-    t.clear = QStringLiteral("Clear");
-    t.modify = QStringLiteral("Modify");
-    t.remove = QStringLiteral("Delete");
+    t.shotcutTitle = QCoreApplication::translate("UiTexts", "Shotcut Setting");
+    t.mappingName = QCoreApplication::translate("UiTexts", "Mapping Name");
+    t.keyString = QCoreApplication::translate("UiTexts", "Key String");
+    t.add = QCoreApplication::translate("UiTexts", "Add");
+    t.clear = QCoreApplication::translate("UiTexts", "Clear");
+    t.modify = QCoreApplication::translate("UiTexts", "Modify");
+    t.remove = QCoreApplication::translate("UiTexts", "Delete");
     return t;
 }
 

@@ -201,7 +201,12 @@ TEST(AppCommandLine, AnsweredBeforeQtStarts)
     QProcess v;
     ASSERT_TRUE(run_to_end(v, exe, {QStringLiteral("--version")}, env));
     EXPECT_EQ(v.exitCode(), 0);
-    EXPECT_TRUE(v.readAllStandardOutput().startsWith("H264Video 2.")) << "version";
+    // A bug report needs the build and the libraries really loaded.
+    const QByteArray version = v.readAllStandardOutput();
+    EXPECT_TRUE(version.startsWith("H264Video 2.")) << version.constData();
+    EXPECT_TRUE(version.contains("(git ")) << version.constData();
+    EXPECT_TRUE(version.contains(QByteArray("Qt ") + qVersion())) << version.constData();
+    EXPECT_TRUE(version.contains("FFmpeg ") && version.contains("libavcodec ")) << version.constData();
 
     for (const QStringList& bad : {QStringList{QStringLiteral("--bogus")},
                                    QStringList{QStringLiteral("--log-level"), QStringLiteral("loud")},
@@ -231,7 +236,15 @@ TEST(AppCrashRecord, QtStartWithoutDisplayLeavesOne)
     EXPECT_EQ(p.exitStatus(), QProcess::CrashExit);
     QFile rec(dir.filePath(QStringLiteral("crash.dat")));
     ASSERT_TRUE(rec.open(QFile::ReadOnly)) << p.readAllStandardError().constData();
-    EXPECT_TRUE(rec.readAll().contains("SIGABRT"));
+    const QByteArray record = rec.readAll();
+    EXPECT_TRUE(record.contains("SIGABRT"));
+
+    // The record says which build crashed, as --version does.
+    QProcess v;
+    ASSERT_TRUE(run_to_end(v, exe, {QStringLiteral("--version")}, env));
+    const QByteArray version = v.readAllStandardOutput();
+    ASSERT_FALSE(version.isEmpty());
+    EXPECT_TRUE(record.contains("build:\n" + version)) << record.left(600).constData();
 }
 
 TEST_F(AppE2E, SigtermEndsLikeClosingTheWindowAndTheKeysAreNotListed)

@@ -2,7 +2,9 @@
 // a launch string the viewer's start-up decodes to the device's real ports
 // and keys; commands work on standard input and on the control port; quit
 // and Ctrl+C end it with exit code 0.
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -24,8 +26,10 @@ struct running
     QString launch;
     uint16_t control = 0;
 
-    bool start(const QStringList& args, const QString& dir)
+    bool start(const QStringList& args, const QString& dir,
+               const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment())
     {
+        proc.setProcessEnvironment(env);
         proc.setWorkingDirectory(dir);
         proc.setProgram(QStringLiteral(DEVSIM_PATH));
         proc.setArguments(args);
@@ -73,13 +77,18 @@ struct running
 TEST(DevsimProgram, LaunchStringCommandsAndQuit)
 {
     QTemporaryDir dir;
+    // Files not named on the command line go under the runtime directory,
+    // never into the working directory.
+    ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("cwd")) && QDir(dir.path()).mkpath(QStringLiteral("run")));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.filePath(QStringLiteral("run")));
     running d;
     ASSERT_TRUE(d.start({QStringLiteral("--ports"), QStringLiteral("0"), QStringLiteral("--des-encode"),
                          QStringLiteral("0123456789abcdef"), QStringLiteral("--user-name"), QStringLiteral("ann lee"),
                          QStringLiteral("--user-id"), QStringLiteral("77"), QStringLiteral("--dog-id"),
                          QStringLiteral("3"), QStringLiteral("--mouse-mode"), QStringLiteral("0"),
                          QStringLiteral("--size"), QStringLiteral("320x240")},
-                        dir.path()));
+                        dir.filePath(QStringLiteral("cwd")), env));
     EXPECT_TRUE(d.launch.startsWith(QStringLiteral("%7BdesEncode%3A"))) << d.launch.toStdString();
     EXPECT_FALSE(d.launch.contains(QLatin1Char(' '))) << "one shell word";
 
@@ -140,17 +149,30 @@ TEST(DevsimProgram, LaunchStringCommandsAndQuit)
     EXPECT_EQ(d.proc.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(d.proc.exitCode(), 0);
     EXPECT_TRUE(video.wait_closed(5000)) << "the viewer's connection ends with devsim";
-    EXPECT_TRUE(QFile::exists(dir.filePath(QStringLiteral("devsim-events.jsonl"))));
+    // It said where the events went, and they are there.
+    const QString said = QString::fromLocal8Bit(d.proc.readAllStandardError());
+    const QRegularExpressionMatch where =
+        QRegularExpression(QStringLiteral("events file (\\S+), image file (\\S+)")).match(said);
+    ASSERT_TRUE(where.hasMatch()) << said.toStdString();
+    const QString runDir = QDir(dir.filePath(QStringLiteral("run"))).canonicalPath() + QLatin1Char('/');
+    EXPECT_TRUE(QFileInfo(where.captured(1)).canonicalFilePath().startsWith(runDir)) << said.toStdString();
+    EXPECT_TRUE(where.captured(2).startsWith(QFileInfo(where.captured(1)).path())) << said.toStdString();
+    QFile events(where.captured(1));
+    ASSERT_TRUE(events.open(QFile::ReadOnly));
+    EXPECT_TRUE(events.readAll().contains("\"event\":\"listen\""));
+    EXPECT_TRUE(QDir(dir.filePath(QStringLiteral("cwd"))).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot));
 }
 
 TEST(DevsimProgram, InterruptEndsCleanlyAndBadOptionsAreRefused)
 {
     QTemporaryDir dir;
     {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.path());
         running d;
         ASSERT_TRUE(d.start({QStringLiteral("--ports"), QStringLiteral("0"), QStringLiteral("--size"),
                              QStringLiteral("320x240")},
-                            dir.path()));
+                            dir.path(), env));
         scripted_channel video;
         ASSERT_TRUE(video.connect(uint16_t(QRegularExpression(QStringLiteral("portV%3A(\\d+)"))
                                                .match(d.launch)
