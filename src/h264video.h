@@ -425,4 +425,5 @@ private:
 
     // Fed by the pipeline on the video receive thread; the tap holds it too.
     std::shared_ptr<c_stream_recorder> m_recorder;
+    class c_recording_badge* m_recordingBadge = nullptr;  // child of the picture label
 };

@@ -15,6 +15,7 @@
 #include "tools/files/safe_file.h"
 #include "tools/decoder/c_video_pipeline.h"
 #include "tools/record/c_stream_recorder.h"
+#include "view/c_recording_badge.h"
 
 namespace {
 
@@ -56,6 +57,8 @@ void H264Video::setupRecording()
             },
             Qt::QueuedConnection);
     });
+    std::shared_ptr<c_stream_recorder> recorder = m_recorder;
+    m_recordingBadge = new c_recording_badge(ui.label, [recorder] { return recorder->bytes_written(); });
     // After the key menu button, so the positions before it stay.
     ui.toolBar->addAction(ui.actionRecord);
     connect(ui.actionRecord, &QAction::toggled, this, &H264Video::onRecordToggled);
@@ -88,11 +91,14 @@ void H264Video::onRecordToggled(bool on)
         showNotice(tr("Recording failed: %1 (%2)").arg(QString::fromStdString(error), base + QStringLiteral(".mkv")));
         return;
     }
+    m_recordingBadge->start();
     showNotice(tr("Recording to %1 (from the next key frame)").arg(base + QStringLiteral(".mkv")));
 }
 
 void H264Video::stopRecording(const QString& why)
 {
+    if (m_recordingBadge)
+        m_recordingBadge->stop();
     if (!m_recorder || !m_recorder->recording())
         return;
     if (why.isEmpty()) {
