@@ -207,6 +207,14 @@ TEST(AppCommandLine, AnsweredBeforeQtStarts)
     EXPECT_TRUE(version.contains("(git ")) << version.constData();
     EXPECT_TRUE(version.contains(QByteArray("Qt ") + qVersion())) << version.constData();
     EXPECT_TRUE(version.contains("FFmpeg ") && version.contains("libavcodec ")) << version.constData();
+    // The build id is the one debug symbols are filed under.
+    QProcess elf;
+    ASSERT_TRUE(run_to_end(elf, QStringLiteral("readelf"), {QStringLiteral("-n"), exe}, env));
+    const QByteArray notes = elf.readAllStandardOutput();
+    const int at = notes.indexOf("Build ID: ");
+    ASSERT_GE(at, 0) << notes.constData();
+    const QByteArray id = notes.mid(at + 10, notes.indexOf('\n', at) - at - 10).trimmed();
+    EXPECT_TRUE(version.contains("build id " + id + "\n")) << version.constData() << id.constData();
 
     for (const QStringList& bad : {QStringList{QStringLiteral("--bogus")},
                                    QStringList{QStringLiteral("--log-level"), QStringLiteral("loud")},
