@@ -107,6 +107,10 @@ void c_channel_keeper::lost(const std::string& reason)
 
 void c_channel_keeper::refused(const std::string& reason)
 {
+    // The device answers the user id once, as the opening's answer: a refusal
+    // on a channel that is up already is noise, not a verdict.
+    if (m_opened.load())
+        return;
     {
         std::lock_guard<std::mutex> g(m_reason_lock);
         if (m_lost.load())

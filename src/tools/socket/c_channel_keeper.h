@@ -74,7 +74,8 @@ public:
     // channel is up. Repeated calls count once.
     void opened();
     // Any thread: the device refused the login (reason says so). The
-    // connection is taken down and not made again until retry().
+    // connection is taken down and not made again until retry(). Ignored
+    // once the channel is up.
     void refused(const std::string& reason);
     // Any thread: connect again after a refusal; nothing otherwise.
     void retry();
