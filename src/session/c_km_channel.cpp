@@ -198,6 +198,7 @@ void c_km_channel::queue_opening(bool reconnect)
     m_queue.clear();
     m_queue.splice(m_queue.end(), opening);
     m_tail_pointer = false;
+    m_tail_moves = 0;
 }
 
 void c_km_channel::push_back_frame(std::vector<uint8_t> frame)
@@ -206,6 +207,7 @@ void c_km_channel::push_back_frame(std::vector<uint8_t> frame)
         std::lock_guard<std::mutex> g(m_queue_lock);
         m_queue.push_back(std::move(frame));
         m_tail_pointer = false;
+        m_tail_moves = 0;
     }
     m_wake.wake_all();
 }
@@ -243,6 +245,16 @@ bool c_km_channel::send(unsigned char type, int length, const unsigned char* pay
         // A device that answers slowly must not make input wait behind a
         // pile of pointer reports: one still waiting takes the new movement.
         std::lock_guard<std::mutex> g(m_queue_lock);
+        // Plain relative movement still waiting (the alignment's, say) is
+        // moot once an absolute position without buttons follows it: the
+        // pointer ends where the absolute report puts it.
+        if (type == CMD_KM_MOUSE_ABS && next[0] == KM_ABS_NONE && m_tail_moves > 0) {
+            for (size_t i = std::min(m_tail_moves, m_queue.size()); i > 0; --i)
+                m_queue.pop_back();
+            m_tail_moves = 0;
+            m_tail_pointer = false;
+        }
+        const bool plain_move = type == CMD_KM_MOUSE_REL && next[0] == 0 && next[3] == 0;
         bool rest = false;
         if (m_tail_pointer && !m_queue.empty() && m_tail_type == type &&
             merge_pointer(type, m_tail_payload, next, &rest)) {
@@ -257,6 +269,7 @@ bool c_km_channel::send(unsigned char type, int length, const unsigned char* pay
         m_tail_pointer = true;
         m_tail_type = type;
         m_tail_payload = next;
+        m_tail_moves = plain_move ? std::min(m_tail_moves + 1, m_queue.size()) : 0;
     }
     m_wake.wake_all();
     return true;
@@ -284,6 +297,7 @@ void c_km_channel::clear()
     std::lock_guard<std::mutex> g(m_queue_lock);
     m_queue.clear();
     m_tail_pointer = false;
+    m_tail_moves = 0;
 }
 
 std::vector<std::vector<uint8_t> > c_km_channel::queued() const
@@ -320,6 +334,7 @@ bool c_km_channel::flush_one()
         // In flight now: a later movement is a report of its own.
         if (m_queue.empty())
             m_tail_pointer = false;
+        m_tail_moves = std::min(m_tail_moves, m_queue.size());
     }
     {
         std::lock_guard<std::mutex> g(m_sock_lock);

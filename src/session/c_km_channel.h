@@ -84,7 +84,8 @@ public:
     // reach the remote computer late and out of context. A pointer report
     // joins one of the same buttons still waiting last in the list (absolute:
     // the newest position; relative: the movements added, split beyond the
-    // report's range). False when dropped.
+    // report's range); an absolute one without buttons replaces plain
+    // relative movements waiting last. False when dropped.
     bool send(unsigned char type, int length, const unsigned char* payload);
     // Frames a message with the one-byte payload 0 and puts it first.
     void prepend(unsigned char type);
@@ -150,6 +151,9 @@ private:
     bool m_tail_pointer = false;
     unsigned char m_tail_type = 0;
     std::array<unsigned char, 6> m_tail_payload{};
+    // How many of the last queued messages are plain relative movements
+    // (no buttons, no wheel), still waiting (m_queue_lock).
+    size_t m_tail_moves = 0;
     c_wake_up m_wake;
 
     std::atomic<bool> m_awaiting{false};

@@ -347,7 +347,7 @@ TEST(SessionChannels, AKeyAfterLongPointerMovementReachesADeviceThatStoppedAnswe
     ch.stop();
 }
 
-TEST(SessionChannels, RelativeMovementWaitingIsAddedUpAndSplitButButtonChangesStay)
+TEST(SessionChannels, PointerReportsWaitingAreMergedButButtonChangesAndOrderStay)
 {
     // The device answers nothing: everything after the first report waits.
     LoopbackPeer device;
@@ -372,6 +372,26 @@ TEST(SessionChannels, RelativeMovementWaitingIsAddedUpAndSplitButButtonChangesSt
     EXPECT_EQ(got[1], (std::vector<uint8_t>{CMD_KM_MOUSE_REL, 0, 127, uint8_t(-10), 0}));
     EXPECT_EQ(got[2], (std::vector<uint8_t>{CMD_KM_MOUSE_REL, 0, 46, 0, 0}));
     EXPECT_EQ(got[3], (std::vector<uint8_t>{CMD_KM_MOUSE_REL, 1, 10, 0, 0}));
+
+    // The alignment's plain movements waiting last give way to an absolute
+    // position; those before a key stay where they are.
+    ch.clear();
+    const unsigned char park[KM_MOUSE_REL_LEN] = {0, 0x81, 0x81, 0};  // -127, -127
+    const unsigned char key[KM_KEYBOARD_LEN] = {0, 0, 0x04, 0, 0, 0, 0, 0};
+    const auto abs = km_mouse_abs_payload(KM_ABS_NONE, 500, 400, 0);
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(ch.send(CMD_KM_MOUSE_REL, KM_MOUSE_REL_LEN, park));
+    ASSERT_TRUE(ch.send(CMD_KM_KEYBOARD, KM_KEYBOARD_LEN, key));
+    for (int i = 0; i < 20; ++i)
+        ASSERT_TRUE(ch.send(CMD_KM_MOUSE_REL, KM_MOUSE_REL_LEN, park));
+    ASSERT_TRUE(ch.send(CMD_KM_MOUSE_ABS, KM_MOUSE_ABS_LEN, abs.data()));
+    got.clear();
+    for (const auto& f : ch.queued())
+        got.push_back(km_plain_body(f));
+    ASSERT_EQ(got.size(), 5u);
+    EXPECT_EQ(got[2][0], CMD_KM_MOUSE_REL);
+    EXPECT_EQ(got[3][0], CMD_KM_KEYBOARD);
+    EXPECT_EQ(got[4], (std::vector<uint8_t>{CMD_KM_MOUSE_ABS, 0, 0xF4, 0x01, 0x90, 0x01, 0}));
     ch.stop();
 }
 
