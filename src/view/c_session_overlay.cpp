@@ -16,8 +16,8 @@ const int BOX_PADDING = 12;
 // Point sizes tried, largest first, until the box fits the area.
 const int BOX_POINT_SIZES[] = {14, 12, 10, 9, 8};
 
-// Every line elided to width; a line too long is cut rather than wrapped so
-// that the height stays known.
+// Every line elided to width: the last resort when even the smallest font
+// does not fit wrapped.
 QString elide_lines(const QStringList& lines, const QFontMetrics& fm, int width)
 {
     QStringList out;
@@ -103,20 +103,34 @@ void c_session_overlay::layout_box()
     const int width = std::max(60, std::min(area.width() - 2 * MARGIN, BOX_MAX_WIDTH));
     const int text_width = std::max(20, width - 2 * BOX_PADDING);
     const int room = std::max(20, area.height() - 2 * MARGIN);
-    const QStringList lines = m_boxText.split(QLatin1Char('\n'));
     const int button = m_offerRetry ? m_retry->sizeHint().height() + 6 : 0;
+    // Wrapped at the largest size that fits; when even the smallest does
+    // not, one line per line of text, elided.
     QFont font = m_boxLabel->font();
+    int text_height = 0;
+    bool wrapped = false;
     for (int pt : BOX_POINT_SIZES) {
         font.setPointSize(pt);
         const QFontMetrics fm(font);
-        if (fm.lineSpacing() * int(lines.size()) + 2 * BOX_PADDING + button <= room)
+        text_height = fm.boundingRect(QRect(0, 0, text_width, 100000), Qt::AlignCenter | Qt::TextWordWrap, m_boxText)
+                          .height();
+        if (text_height + 2 * BOX_PADDING + button <= room) {
+            wrapped = true;
             break;
+        }
     }
     m_boxLabel->setFont(font);
     const QFontMetrics fm(font);
-    m_boxLabel->setText(elide_lines(lines, fm, text_width));
+    m_boxLabel->setWordWrap(wrapped);
+    if (wrapped) {
+        m_boxLabel->setText(m_boxText);
+    } else {
+        const QStringList lines = m_boxText.split(QLatin1Char('\n'));
+        m_boxLabel->setText(elide_lines(lines, fm, text_width));
+        text_height = fm.lineSpacing() * int(lines.size());
+    }
     m_boxLabel->setToolTip(m_boxText);
-    const int height = std::min(room, fm.lineSpacing() * int(lines.size()) + 2 * BOX_PADDING + button);
+    const int height = std::min(room, text_height + 2 * BOX_PADDING + button);
     m_box->setFixedSize(width, height);
     m_box->move((area.width() - width) / 2, std::max(0, (area.height() - height) / 2));
     m_box->show();
