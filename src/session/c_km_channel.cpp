@@ -198,6 +198,8 @@ void c_km_channel::queue_opening(bool reconnect)
     m_queue.clear();
     m_queue.splice(m_queue.end(), opening);
     m_tail_pointer = false;
+    if (reconnect)
+        m_last_buttons = {0, 0};  // the opening let everything go
     m_tail_moves = 0;
 }
 
@@ -255,8 +257,13 @@ bool c_km_channel::send(unsigned char type, int length, const unsigned char* pay
             m_tail_pointer = false;
         }
         const bool plain_move = type == CMD_KM_MOUSE_REL && next[0] == 0 && next[3] == 0;
+        unsigned char& last_buttons = m_last_buttons[type == CMD_KM_MOUSE_ABS ? 1 : 0];
+        const bool changes_buttons = next[0] != last_buttons;
+        last_buttons = next[0];
         bool rest = false;
-        if (m_tail_pointer && !m_queue.empty() && m_tail_type == type &&
+        // A report that presses or lets go keeps its own position: nothing is
+        // merged into it.
+        if (m_tail_pointer && !m_tail_changes_buttons && !m_queue.empty() && m_tail_type == type &&
             merge_pointer(type, m_tail_payload, next, &rest)) {
             m_queue.back() = build_km_frame(type, m_tail_payload.data(), uint32_t(len), m_cfg.out_key);
             if (!rest)
@@ -267,6 +274,7 @@ bool c_km_channel::send(unsigned char type, int length, const unsigned char* pay
             return false;
         m_queue.push_back(std::move(frame));
         m_tail_pointer = true;
+        m_tail_changes_buttons = changes_buttons && !rest;
         m_tail_type = type;
         m_tail_payload = next;
         m_tail_moves = plain_move ? std::min(m_tail_moves + 1, m_queue.size()) : 0;

@@ -154,6 +154,10 @@ private:
     // How many of the last queued messages are plain relative movements
     // (no buttons, no wheel), still waiting (m_queue_lock).
     size_t m_tail_moves = 0;
+    // Whether the last queued report changes the buttons; the buttons of the
+    // last relative and absolute reports queued (m_queue_lock).
+    bool m_tail_changes_buttons = false;
+    std::array<unsigned char, 2> m_last_buttons{};
     c_wake_up m_wake;
 
     std::atomic<bool> m_awaiting{false};

@@ -25,10 +25,20 @@ const char* channel_state_name(channel_state s)
     return "?";
 }
 
-std::string endpoint_error_text(const std::string& ip, unsigned port, int err)
+namespace {
+
+// "host:port", an IPv6 address in brackets.
+std::string endpoint_text(const std::string& ip, unsigned port)
 {
     const bool v6 = ip.find(':') != std::string::npos;
-    std::string text = (v6 ? "[" + ip + "]" : ip) + ":" + std::to_string(port) + " \u2014 ";
+    return (v6 ? "[" + ip + "]" : ip) + ":" + std::to_string(port);
+}
+
+}  // namespace
+
+std::string endpoint_error_text(const std::string& ip, unsigned port, int err)
+{
+    std::string text = endpoint_text(ip, port) + " \u2014 ";
     if (err == 0 || err == ETIMEDOUT)
         return text + "no answer (connection timed out)";
     return text + std::strerror(err);
@@ -43,12 +53,10 @@ std::shared_ptr<c_tcp_sock> connect_endpoint(const std::string& ip, uint16_t por
     if (sock->create_sock(nullptr, 0, timeout_ms) == 1)
         return sock;
     if (error) {
-        if (!sock->resolve_error().empty()) {
-            const bool v6 = ip.find(':') != std::string::npos;
-            *error = (v6 ? "[" + ip + "]" : ip) + ":" + std::to_string(port) + " \u2014 " + sock->resolve_error();
-        } else {
+        if (!sock->resolve_error().empty())
+            *error = endpoint_text(ip, port) + " \u2014 " + sock->resolve_error();
+        else
             *error = endpoint_error_text(ip, port, sock->runtime_error());
-        }
     }
     return nullptr;
 }
