@@ -16,6 +16,8 @@ PKGS=(
   libssl-dev dosfstools mtools
   imagemagick
   desktop-file-utils appstream man-db groff-base dpkg-dev file
+  qt6-wayland qt6-base-private-dev wayland-protocols libwayland-dev libwayland-bin
+  sway wtype grim xwayland
 )
 missing=()
 for p in "${PKGS[@]}"; do

@@ -44,6 +44,8 @@ class c_key_translator;
 class c_ui_u_setting_dlg;
 class c_session_status;
 class c_session_overlay;
+class c_desktop_input;
+class c_character_keys;
 
 // ---- used by input capture, control privilege and the key menu ----
 #include "tools/key_mouse/c_led_sync.h"
@@ -382,6 +384,20 @@ private:
     uint32_t m_chordScanCode = 0;                  // a chord's key: its release stays local
     QAction* m_grabKeyboardAction = nullptr;       // tool bar toggle "Grab Keyboard"
     bool m_keyboardGrabbed = false;
+    // Keyboard grab state, pointer lock and key positions as the desktop has
+    // them (src/platform); the lock indicator shows the device's lock keys
+    // where the local LEDs cannot follow them.
+    std::unique_ptr<c_desktop_input> m_desktop;
+    QLabel* m_lockIndicator = nullptr;
+    void setupDesktopInput();
+    void showKeyboardGrabState(int state);
+    void showLockState(uint8_t bits);
+    // A virtual keyboard's character key: the report that types it remotely.
+    bool characterKey(const QKeyEvent* event, bool pressed, unsigned char* report);
+    std::unique_ptr<c_character_keys> m_characterKeys;
+    // Relative mode with write privilege: the pointer locked where the desktop can.
+    void lockPointerForRelativeMode();
+    bool m_desktopAttached = false;
     struct paste_job;
     std::shared_ptr<paste_job> m_paste;            // while text is being typed
 

@@ -9,6 +9,8 @@
 #include <cstring>
 
 #include "h264video.h"
+#include "platform/desktop_input.h"
+#include "tools/key_mouse/c_character_keys.h"
 #include "log/CLogerManager.h"
 #include "log/log.h"
 #include "session_params.h"
@@ -46,6 +48,7 @@ H264Video::H264Video(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(paren
     ui.label->setMouseTracking(true);
     installEventFilter(this);
     ui.label->installEventFilter(this);
+    setupDesktopInput();
 
     loadConfigFile();
 

@@ -130,7 +130,6 @@ void Ui_H264VideoClass::setupUi(QMainWindow* H264VideoClass)
     toolBar->addAction(actionMouseHide);
     toolBar->addAction(actionSetKey);
     toolBar->addAction(actionOptRes);
-    toolBar->addAction(actionActualSize);
 
     retranslateUi(H264VideoClass);
     // No slot of the window follows the on_<object>_<signal> naming scheme, so

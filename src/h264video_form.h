@@ -23,8 +23,7 @@ public:
         POS_MOUSE_HIDE = 5,
         POS_SET_KEY = 6,
         POS_OPT_RES = 7,
-        POS_ACTUAL_SIZE = 8,
-        POS_KEY_MENU = 9  // the key menu button, appended after the actions
+        POS_KEY_MENU = 8  // the key menu button; the later actions follow it
     };
 
     QAction* actionFullScreen = nullptr;
@@ -37,7 +36,7 @@ public:
     QAction* actionOptRes = nullptr;
     QAction* actionRecord = nullptr;  // checkable; the window puts it after the key menu button
     QAction* actionStats = nullptr;   // checkable: the statistics overlay
-    QAction* actionActualSize = nullptr;  // checkable: picture pixel for pixel, scrolled
+    QAction* actionActualSize = nullptr;  // checkable: picture pixel for pixel, scrolled; after the key menu button
     QWidget* centralWidget = nullptr;
     QLabel* label = nullptr;
     QToolBar* toolBar = nullptr;

@@ -18,11 +18,14 @@
 #include <QMessageBox>
 
 #include "h264video.h"
+#include "platform/desktop_input.h"
 #include "session/c_video_channel.h"
 #include "log/log.h"
 #include "session_params.h"
+#include "tools/key_mouse/c_character_keys.h"
 #include "tools/key_mouse/c_key_translator.h"
 #include "tools/key_mouse/c_mouse_translator.h"
+#include "ui/mouse_rate.h"
 #include "tools/key_mouse/hid_keycodes.h"
 #include "tools/key_mouse/km_messages.h"
 #include "ui/c_config_file.h"
@@ -85,6 +88,14 @@ bool H264Video::eventFilter(QObject* watched, QEvent* event)
         top->raise();
         top->activateWindow();
         ui.label->setFocus(Qt::ActiveWindowFocusReason);
+        if (watched == this && m_desktop) {
+            const bool first = !m_desktopAttached;
+            m_desktop->attach();
+            m_desktopAttached = true;
+            if (first && relativeMode() && !m_desktop->relative_mode_exact())
+                showNotice(tr("Relative mouse mode is approximate here: the desktop cannot lock the pointer. "
+                              "Absolute mode follows the pointer exactly."));
+        }
     }
 
     if (watched == this)
@@ -116,6 +127,8 @@ bool H264Video::filterWindowEvent(QEvent* event)
     case QEvent::WindowDeactivate: {
         // A modal dialog of ours (the privilege question) needs the keys.
         updateKeyboardGrab();
+        if (m_desktop)
+            m_desktop->set_pointer_locked(false);
         if (!m_keyTranslator)
             return false;
         // Everything is let go, with or without write privilege: keys released
@@ -142,6 +155,7 @@ bool H264Video::filterLabelEvent(QEvent* event)
     switch (e) {
     case QEvent::Enter:
         enterVideo();
+        lockPointerForRelativeMode();
         return false;
 
     case QEvent::Leave:
@@ -154,7 +168,7 @@ bool H264Video::filterLabelEvent(QEvent* event)
         const int d = delta.y() != 0 ? delta.y() : delta.x();
         if (!relativeMode()) {
             sendAbsoluteMouse(d > 0 ? 1 : -1);
-        } else {
+        } else if (!(m_desktop && m_desktop->pointer_locked())) {
             // No wheel in relative mode: only the movement to the cursor, in the
             // sampler's coordinates (the window's own are off by the tool bar).
             QPoint p = ui.label->mapFromGlobal(QCursor::pos()) - m_videoOrigin;
@@ -175,6 +189,8 @@ bool H264Video::filterLabelEvent(QEvent* event)
         const int kind = e == QEvent::MouseButtonRelease ? c_mouse_translator::KIND_RELEASE
                                                           : c_mouse_translator::KIND_PRESS;
         const bool middle = b == Qt::MiddleButton;
+        if (kind == c_mouse_translator::KIND_PRESS)
+            lockPointerForRelativeMode();  // again, after the chord set it free
         if (relativeMode()) {
             unsigned char report[c_mouse_translator::REPORT_SIZE];
             int length = 0;
@@ -208,12 +224,16 @@ bool H264Video::filterLabelEvent(QEvent* event)
         const int key = ke->key();
         unsigned char report[c_key_translator::REPORT_SIZE];
         int length = 0;
-        if (const uint8_t usage = positionUsage(ke)) {
+        if (characterKey(ke, pressed, report)) {
+            // A virtual keyboard's character, typed as the remote layout types it.
+            if (ke->isAutoRepeat())
+                return true;
+        } else if (const uint8_t usage = positionUsage(ke)) {
             // The remote computer repeats a held key itself.
             if (ke->isAutoRepeat())
                 return true;
             m_keyTranslator->translateUsage(usage, pressed, report, length);
-        } else if (!m_keyTranslator->translate(key, pressed, report, length)) {
+        } else if (!m_keyTranslator->translate(key, pressed, report, length, ke->nativeScanCode())) {
             return false;  // no usage: the label gets the key
         }
         if (m_paste) {
@@ -237,9 +257,37 @@ bool H264Video::filterLabelEvent(QEvent* event)
     }
 }
 
+bool H264Video::characterKey(const QKeyEvent* event, bool pressed, unsigned char* report)
+{
+    // Only keys whose code is no keyboard position, and only characters that
+    // are typed (Ctrl+C and friends keep going by key).
+    if (!m_desktop || m_desktop->keys_by_position())
+        return false;
+    const std::string layout = m_remoteLayout.toStdString();
+    if (!m_characterKeys || m_characterKeys->layout() != layout)
+        m_characterKeys = std::make_unique<c_character_keys>(layout);
+    const QString text = event->text();
+    const char32_t c = text.size() == 1 ? char32_t(text.at(0).unicode()) : 0;
+    const Qt::KeyboardModifiers mods = event->modifiers();
+    const bool typed = c >= 0x20 && c != 0x7f && !(mods & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
+    if (typed && (pressed ? m_characterKeys->press(*m_keyTranslator, c, report)
+                          : m_characterKeys->release(*m_keyTranslator, c, report)))
+        return true;
+    if (c_key_translator::isModifier(event->key()))
+        return false;  // a modifier's own key event goes by key, as always
+    // Report bits: Ctrl 0, Shift 1, Alt 2, GUI 3.
+    const uint8_t bits = uint8_t(((mods & Qt::ControlModifier) ? 1 : 0) | ((mods & Qt::ShiftModifier) ? 2 : 0) |
+                                 ((mods & Qt::AltModifier) ? 4 : 0) | ((mods & Qt::MetaModifier) ? 8 : 0));
+    return pressed ? m_characterKeys->press_key(*m_keyTranslator, event->key(), bits, report)
+                   : m_characterKeys->release_key(*m_keyTranslator, event->key(), report);
+}
+
 uint8_t H264Video::positionUsage(const QKeyEvent* event) const
 {
     if (!m_keysByPosition)
+        return 0;
+    // A virtual keyboard's keymap numbers keys as it likes: by character then.
+    if (m_desktop && !m_desktop->keys_by_position())
         return 0;
     // Only there is the native scan code the evdev code + 8; events made up by
     // the program itself (or other platforms) carry none and go by character.
@@ -299,6 +347,7 @@ void H264Video::setupKeyboardInput()
     m_grabKeyboardAction->setToolTip(tr("Grab Keyboard: Alt+Tab, Alt+F4 and the Super key go to the remote computer "
                                         "(always in full screen). %1.")
                                          .arg(chord));
+    m_grabKeyboardAction->setProperty("baseToolTip", m_grabKeyboardAction->toolTip());
     ui.toolBar->addAction(m_grabKeyboardAction);
     connect(m_grabKeyboardAction, &QAction::toggled, this, [this] { updateKeyboardGrab(); });
 }
@@ -309,24 +358,31 @@ void H264Video::saveInputSettings()
     c_input_settings settings;
     settings.keysByPosition = m_keysByPosition;
     settings.remoteLayout = m_remoteLayout;
-    if (!config.saveInput(settings))
-        LOG_WARN("keyboard settings not saved: no config file %s", config.path().toLocal8Bit().constData());
+    if (!config.saveInput(settings, mouseRate)) {
+        LOG_WARN("keyboard settings not saved: %s does not load", config.path().toLocal8Bit().constData());
+        showNotice(tr("Keyboard settings not saved: %1 cannot be read.").arg(config.path()));
+    }
 }
 
 void H264Video::updateKeyboardGrab()
 {
     const bool want = (isFullScreen() || (m_grabKeyboardAction && m_grabKeyboardAction->isChecked())) &&
                       !QApplication::activeModalWidget() && !QApplication::activePopupWidget();
-    if (want == m_keyboardGrabbed)
-        return;
-    m_keyboardGrabbed = want;
-    if (want) {
-        LOG_INFO("keyboard grabbed");
-        ui.label->grabKeyboard();
-    } else {
-        LOG_INFO("keyboard released");
-        ui.label->releaseKeyboard();
+    if (want != m_keyboardGrabbed) {
+        m_keyboardGrabbed = want;
+        LOG_INFO(want ? "keyboard grab wanted" : "keyboard released");
     }
+    // Whether the desktop grants it, and for the active window only, is the
+    // desktop input's to find out and tell (showKeyboardGrabState).
+    if (m_desktop)
+        m_desktop->set_keyboard_grab(want, isActiveWindow());
+}
+
+void H264Video::lockPointerForRelativeMode()
+{
+    if (relativeMode() && m_desktop && m_desktop->can_lock_pointer() && isActiveWindow() &&
+        m_writePrivilege.load() == 1)
+        m_desktop->set_pointer_locked(true);
 }
 
 void H264Video::releaseGrabAndFullScreen()
@@ -334,6 +390,8 @@ void H264Video::releaseGrabAndFullScreen()
     LOG_INFO("local chord: keyboard released, full screen left");
     if (m_grabKeyboardAction)
         m_grabKeyboardAction->setChecked(false);
+    if (m_desktop)
+        m_desktop->set_pointer_locked(false);
     if (m_isFullScreen)
         on_full_screen();
     else if (isFullScreen())
@@ -411,9 +469,12 @@ void H264Video::onSampleTimer()
         if (!relativeMode()) {
             // With a button held the pointer drags on along the picture's edge.
             sendAbsoluteMouse(0, m_absButtons != KM_ABS_NONE);
+        } else if (m_desktop && m_desktop->pointer_locked()) {
+            // The pointer stays put: the remote one follows the motion itself.
+            sendRelativeMouse(m_lastLocalPos + m_desktop->take_motion());
         } else {
             const QPoint pos = ui.label->mapFromGlobal(QCursor::pos());
-            LOG_INFO("isMouseMove pos:%d,%d origin_pos:%d,%d", pos.x(), pos.y(), m_videoOrigin.x(), m_videoOrigin.y());
+            LOG_DEBUG("isMouseMove pos:%d,%d origin_pos:%d,%d", pos.x(), pos.y(), m_videoOrigin.x(), m_videoOrigin.y());
             const QPoint p = pos - m_videoOrigin;
             if (p.x() >= 0 && p.y() >= 0 && p.x() <= m_scaledSize.width() && p.y() <= m_scaledSize.height())
                 sendRelativeMouse(p);
@@ -437,17 +498,30 @@ void H264Video::on_slot_show_video_seting()
 
 void H264Video::setupLedSync()
 {
-    // XKB only where the window lives on an X server; elsewhere only the companion.
-    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+    // XKB only where the window lives on an X server of its own: XWayland's
+    // lock state is not the keyboard's (it would stay on in every X program).
+    // Elsewhere only the companion, and the device's state is shown instead.
+    const bool x11 = QGuiApplication::platformName() == QLatin1String("xcb") && !m_desktop->xwayland();
+    if (x11) {
         // The same server Qt uses; the LED sync keeps a connection of its own,
         // as it works on the video receive thread.
         m_ledSync.set_x11_display(qgetenv("DISPLAY"));
     }
     m_ledSync.set_hold_until(m_ledHoldUntil.isValid() ? m_ledHoldUntil.toMSecsSinceEpoch()
                                                       : QDateTime::currentMSecsSinceEpoch());
+    if (!x11 && m_ledSync.companion_path().isEmpty()) {
+        m_lockIndicator = new QLabel(ui.toolBar);
+        m_lockIndicator->setObjectName(QStringLiteral("lockIndicator"));
+        m_lockIndicator->setToolTip(tr("Lock keys of the remote computer"));
+        m_lockIndicator->setAlignment(Qt::AlignCenter);
+        ui.toolBar->addWidget(m_lockIndicator);
+        showLockState(0);
+    }
 }
 
 void H264Video::applyLedState(uint8_t bits)
 {
     m_ledSync.apply(bits);
+    if (m_lockIndicator)
+        QMetaObject::invokeMethod(this, [this, bits] { showLockState(bits); }, Qt::QueuedConnection);
 }

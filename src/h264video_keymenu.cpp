@@ -54,6 +54,9 @@ void H264Video::setupKeyMenu()
     button->setMenu(menu);
     button->setPopupMode(QToolButton::InstantPopup);
     m_keyMenuAction = ui.toolBar->addWidget(button);
+    // The key menu keeps its place right after the eight actions; the
+    // viewer's own ones come after it.
+    ui.toolBar->addAction(ui.actionActualSize);
 
     setupKeyboardInput();
 }

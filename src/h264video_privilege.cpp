@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "h264video.h"
+#include "platform/desktop_input.h"
 #include "log/log.h"
 #include "session_params.h"
 #include "tools/key_mouse/c_key_translator.h"
@@ -30,11 +31,12 @@ void H264Video::handlePrivilegeMessage(const unsigned char* data, unsigned int l
 {
     if (!data || len < 1)
         return;
-    // Each privilege message has one exact length; anything else is noise
-    // (or a forged frame) and must not open a question or change the state.
+    // A state or grab result is taken once its value byte is there: the device
+    // may pad a message or add bytes after the value. Below that nothing is
+    // acted on. The give-up request carries no value.
     switch (data[0]) {
     case CMD_KM_PRIVILEGE:
-        if (len != 2) {
+        if (len < 2) {
             LOG_WARN("privilege state message of %u bytes ignored", len);
             return;
         }
@@ -43,15 +45,11 @@ void H264Video::handlePrivilegeMessage(const unsigned char* data, unsigned int l
         postPrivRequest(PRIV_STATE, data[1]);
         break;
     case CMD_KM_GIVEUP:
-        if (len != 1) {
-            LOG_WARN("give-up request of %u bytes ignored", len);
-            return;
-        }
         LOG_INFO("mouse privilege ask grab.");
         postPrivRequest(PRIV_GIVEUP, 0);
         break;
     case CMD_KM_GRAB_RESULT:
-        if (len != 2) {
+        if (len < 2) {
             LOG_WARN("grab result of %u bytes ignored", len);
             return;
         }
@@ -171,14 +169,18 @@ void H264Video::gainWritePrivilege()
     startSampleTimer();
     // The pointer may already be over the video: it gets the video's cursor now,
     // not only after leaving and entering again.
-    if (!m_cursorPushed && ui.label->underMouse())
+    if (!m_cursorPushed && ui.label->underMouse()) {
         enterVideo();
+        lockPointerForRelativeMode();
+    }
 }
 
 void H264Video::loseWritePrivilege()
 {
     stopSampleTimer();
     m_mouseMoved = 0;
+    if (m_desktop)
+        m_desktop->set_pointer_locked(false);
     // Without write privilege the label's leave event is not ours any more, so
     // the video's cursor would stay on the whole desktop.
     if (m_cursorPushed) {

@@ -4,8 +4,7 @@
 #include <QAction>
 #include <QDateTime>
 #include <QDir>
-#include <QFileInfo>
-#include <QSaveFile>
+#include <QBuffer>
 #include <QSignalBlocker>
 #include <QStandardPaths>
 #include <QStatusBar>
@@ -13,6 +12,7 @@
 
 #include "h264video.h"
 #include "log/log.h"
+#include "tools/files/safe_file.h"
 #include "tools/decoder/c_video_pipeline.h"
 #include "tools/record/c_stream_recorder.h"
 
@@ -29,14 +29,12 @@ QString userDirectory(QStandardPaths::StandardLocation where)
 
 // dir/prefix-YYYYMMDD-HHMMSS, with -2, -3 ... when a file of that name and
 // extension exists already (two in the same second).
-QString freshName(const QString& dir, const QString& prefix, const QString& extension)
+// <dir>/<prefix>-YYYYMMDD-hhmmss: the files made from it take the first free
+// name of its series (-2, -3, …) when it is created.
+QString stampedStem(const QString& dir, const QString& prefix)
 {
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-    const QString base = QDir(dir).filePath(prefix + QLatin1Char('-') + stamp);
-    QString name = base;
-    for (int n = 2; QFileInfo::exists(name + extension); ++n)
-        name = base + QLatin1Char('-') + QString::number(n);
-    return name;
+    return QDir(dir).filePath(prefix + QLatin1Char('-') + stamp);
 }
 
 }  // namespace
@@ -83,7 +81,7 @@ void H264Video::onRecordToggled(bool on)
     }
     const QString dir = userDirectory(QStandardPaths::MoviesLocation);
     std::string error = "no videos directory";
-    const QString base = dir.isEmpty() ? QString() : freshName(dir, QStringLiteral("recording"), QStringLiteral(".mkv"));
+    const QString base = dir.isEmpty() ? QString() : stampedStem(dir, QStringLiteral("recording"));
     if (dir.isEmpty() || !m_recorder->start(base.toStdString(), &error)) {
         const QSignalBlocker block(ui.actionRecord);
         ui.actionRecord->setChecked(false);
@@ -108,13 +106,14 @@ void H264Video::stopRecording(const QString& why)
         const QSignalBlocker block(ui.actionRecord);
         ui.actionRecord->setChecked(false);
     }
-    QStringList files;
-    for (const std::string& f : m_recorder->files())
-        files << QString::fromStdString(f);
-    if (files.isEmpty())
+    const std::vector<std::string> files = m_recorder->files();
+    if (files.empty())
         showNotice(why + QLatin1Char(' ') + tr("Nothing was recorded: no key frame arrived."));
+    else if (files.size() == 1)
+        showNotice(why + QLatin1Char(' ') + tr("Saved: %1").arg(QString::fromStdString(files.back())));
     else
-        showNotice(why + QLatin1Char(' ') + tr("Saved: %1").arg(files.join(QStringLiteral(", "))));
+        showNotice(why + QLatin1Char(' ') +
+                   tr("Saved %1 files, the last %2").arg(files.size()).arg(QString::fromStdString(files.back())));
 }
 
 void H264Video::saveScreenshot()
@@ -130,12 +129,15 @@ void H264Video::saveScreenshot()
         showNotice(tr("Screenshot failed: no pictures directory."));
         return;
     }
-    const QString path = freshName(dir, QStringLiteral("screenshot"), QStringLiteral(".png")) + QStringLiteral(".png");
-    // Written beside and renamed when complete: whoever watches the
-    // directory never sees half a picture.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || !picture.save(&file, "PNG") || !file.commit()) {
-        LOG_ERROR("screenshot: cannot write %s", path.toLocal8Bit().constData());
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    QString path = stampedStem(dir, QStringLiteral("screenshot")) + QStringLiteral(".png");
+    QString error;
+    // Appears whole under a name nobody else holds; never through a link.
+    if (!picture.save(&buffer, "PNG") ||
+        !safe_file::publish_new(path.chopped(4), QStringLiteral(".png"), png, &path, &error)) {
+        LOG_ERROR("screenshot: cannot write %s: %s", path.toLocal8Bit().constData(), error.toLocal8Bit().constData());
         showNotice(tr("Screenshot failed: cannot write %1").arg(path));
         return;
     }

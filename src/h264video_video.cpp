@@ -6,6 +6,7 @@
 
 #include "h264video.h"
 #include "log/log.h"
+#include "tools/record/c_stream_recorder.h"
 #include "session/c_km_channel.h"
 #include "session/c_session_status.h"
 #include "session/c_video_channel.h"
@@ -85,8 +86,9 @@ void H264Video::setupSessionStatus()
     });
     connect(m_overlay, &c_session_overlay::retry_requested, this, &H264Video::retryRefusedChannels);
     connect(m_status, &c_session_status::channel_down, this, [this](const QString& channel) {
-        if (channel == QLatin1String("video"))
-            stopRecording(tr("Recording stopped: the video channel was lost."));
+        // A recording goes on across the break, from the next key frame.
+        if (channel == QLatin1String("video") && m_recorder)
+            m_recorder->mark_gap();
         // Dropped while down; only the translators' state matters.
         if (channel == QLatin1String("KM"))
             releaseHeldInput(false);

@@ -19,6 +19,7 @@
 #include <chrono>
 
 #include "h264video.h"
+#include "platform/desktop_input.h"
 
 #include "app/window_size_file.h"
 #include "log/log.h"
@@ -277,7 +278,10 @@ void H264Video::readClientSize()
 
 void H264Video::writeClientSize()
 {
-    window_size_file::write(clientSizePath(), geometry().size());
+    // In full screen the size to come back to is the one before it: the
+    // screen's size would open the next start partly off the screen.
+    const QSize size = (windowState() & Qt::WindowFullScreen) ? normalGeometry().size() : geometry().size();
+    window_size_file::write(clientSizePath(), size);
 }
 
 // ------------------------------------------------------------- the cursor
@@ -334,14 +338,14 @@ void H264Video::sendAbsoluteMouse(int8_t wheel, bool clampToEdge)
     int16_t X = 0, Y = 0;
     if (!c_view_mapper::map_absolute(p, m_scaledSize, m_scaleX, m_scaleY, decoded.width(), decoded.height(), X, Y))
         return;
-    LOG_INFO("local pos:%d,%d,remote pos:%d,%d", p.x(), p.y(), int(X), int(Y));
+    LOG_DEBUG("local pos:%d,%d,remote pos:%d,%d", p.x(), p.y(), int(X), int(Y));
     const auto payload = km_mouse_abs_payload(m_absButtons, X, Y, wheel);
     sendKmMessage(CMD_KM_MOUSE_ABS, KM_MOUSE_ABS_LEN, payload.data());
 }
 
 void H264Video::sendRelativeMouse(const QPoint& p)
 {
-    LOG_INFO("mouseEvt pos:%d,%d", p.x(), p.y());
+    LOG_DEBUG("mouseEvt pos:%d,%d", p.x(), p.y());
     const std::vector<c_view_mapper::step> steps =
         c_view_mapper::map_relative(p, m_lastLocalPos, m_scaleX, m_scaleY, m_fracX, m_fracY);
     if (!m_mouseTranslator)
@@ -365,6 +369,8 @@ void H264Video::on_slot_mouse_align()
         for (int i = 0; i < ALIGN_REPORTS; ++i)
             sendKmMessage(CMD_KM_MOUSE_REL, length, report);
     }
-    QCursor::setPos(ui.label->mapToGlobal(QPoint(0, 0)));
+    // A locked pointer needs no warp: the remote one follows motion, not places.
+    if (!(m_desktop && m_desktop->pointer_locked()))
+        QCursor::setPos(ui.label->mapToGlobal(QPoint(0, 0)));
     m_lastLocalPos = QPoint(0, 0);
 }

@@ -21,6 +21,7 @@
 #include "h264video.h"
 #include "log/CLogerManager.h"
 #include "log/log.h"
+#include "platform/platform_choice.h"
 #include "session_params.h"
 #include "ui/c_connect_dlg.h"
 
@@ -158,12 +159,18 @@ int main(int argc, char* argv[])
         return 1;
     }
 
-    // Qt sees only the program name: options are ours, the launch string is gone.
-    int qtArgc = 1;
-    char* qtArgv[] = {argv[0], nullptr};
+    // Qt sees only the program name (options are ours, the launch string is
+    // gone) and the platform chosen for it, unless QT_QPA_PLATFORM says.
+    const qt_platform_choice platform = choose_qt_platform();
+    QByteArray platformName = platform.platform;
+    int qtArgc = platformName.isEmpty() ? 1 : 3;
+    char platformOption[] = "-platform";
+    char* qtArgv[] = {argv[0], platformOption, platformName.data(), nullptr};
     begin_display_guard(argv[0]);
     QApplication* app = new QApplication(qtArgc, qtArgv);
     end_display_guard();
+    // The Wayland app id: the desktop entry's name, for its icon and title.
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.h264video.H264Video"));
 #ifdef KVM_STARTUP_PROBE
     start_logger(cmd.logLevelGiven ? cmd.logLevel : LOG_LEVEL_TRACE, true);
 #endif
@@ -192,6 +199,7 @@ int main(int argc, char* argv[])
     launch_parse(buf, g_para);
     std::memset(buf, 0, sizeof buf);
     LOG_INFO("qt start,para.userID=%u", g_para.userID);
+    LOG_INFO("platform %s: %s", qPrintable(QGuiApplication::platformName()), qPrintable(platform.why));
     LOG_INFO("system key info path:%s/key.xml", QFile::encodeName(kvm_paths::settings_dir()).constData());
 
     set_text_codecs();

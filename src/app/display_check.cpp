@@ -54,7 +54,8 @@ std::string missing_display_text(const char* program)
     const char* p = std::getenv("QT_QPA_PLATFORM");
     const std::string platform = p ? p : "";
     const bool x11 = std::getenv("DISPLAY") && *std::getenv("DISPLAY");
-    const bool wayland = std::getenv("WAYLAND_DISPLAY") && *std::getenv("WAYLAND_DISPLAY");
+    const bool wayland = (std::getenv("WAYLAND_DISPLAY") && *std::getenv("WAYLAND_DISPLAY")) ||
+                         (std::getenv("WAYLAND_SOCKET") && *std::getenv("WAYLAND_SOCKET"));
     bool missing;
     if (platform.find(';') != std::string::npos)
         missing = false;  // a list of platforms: Qt falls back by itself

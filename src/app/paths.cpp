@@ -1,17 +1,20 @@
 #include "app/paths.h"
 
-#include <unistd.h>
+#include <cstdio>
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include "tools/files/safe_file.h"
+
 namespace kvm_paths {
 
 namespace {
 
 const char kAppDirName[] = "h264video";
+const char kPortableMarker[] = "h264video-portable";
 
 struct Layout
 {
@@ -31,13 +34,27 @@ QString xdg_state_home()
     return QDir::homePath() + QStringLiteral("/.local/state");
 }
 
+// A build tree holds the executables a few levels below its CMakeCache.txt.
+bool in_build_tree(const QString& exeDir)
+{
+    QDir d(exeDir);
+    for (int up = 0; up < 4 && d.cdUp(); ++up)
+        if (d.exists(QStringLiteral("CMakeCache.txt")))
+            return true;
+    return false;
+}
+
 Layout choose()
 {
     Layout l;
     const QFileInfo exe(QStringLiteral("/proc/self/exe"));
     l.exeDir = QFileInfo(exe.symLinkTarget()).absolutePath();
-    // access() answers for the real user, the one whose files these are.
-    l.portable = ::access(QFile::encodeName(l.exeDir).constData(), W_OK) == 0;
+    // Beside the executable only when asked for: a marker file there, or a
+    // build tree. Being able to write there says nothing (root can write to
+    // /usr/bin, a user to ~/.local/bin) and would leave files behind that
+    // the package manager does not know.
+    const QDir dir(l.exeDir);
+    l.portable = QFileInfo::exists(dir.filePath(QLatin1String(kPortableMarker))) || in_build_tree(l.exeDir);
     if (l.portable) {
         l.settings = l.state = l.exeDir;
         return l;
@@ -56,13 +73,13 @@ const Layout& layout()
 
 bool make_private_dir(const QString& path)
 {
-    QDir d(path);
-    if (d.exists())
-        return true;
-    // Parents as the user's defaults; the viewer's own directory is private.
-    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
+    bool shared = false;
+    if (!safe_file::make_private_dir(path, &shared))
         return false;
-    return QDir().mkdir(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner) || d.exists();
+    // Before the log exists: the warning goes to standard error.
+    if (shared)
+        std::fprintf(stderr, "H264Video: warning: %s is writable by other users\n", QFile::encodeName(path).constData());
+    return true;
 }
 
 }  // namespace

@@ -1,9 +1,10 @@
 #pragma once
-// Where the viewer keeps its files. A copy in a directory it may write to
-// (a portable copy) keeps everything beside the executable. An installed copy
-// in a directory it may not write to keeps its settings (key.xml, config.xml,
-// clientSize.config) in $XDG_CONFIG_HOME/h264video/ and its log/ and
-// crash.dat in $XDG_STATE_HOME/h264video/, both created with mode 0700.
+// Where the viewer keeps its files. A portable copy (a file named
+// "h264video-portable" beside the executable, or a build tree) keeps
+// everything beside the executable. Any other copy, whoever runs it, keeps its
+// settings (key.xml, config.xml, clientSize.config) in
+// $XDG_CONFIG_HOME/h264video/ and its log/ and crash.dat in
+// $XDG_STATE_HOME/h264video/, both created with mode 0700.
 // Companion programs are always looked for beside the executable.
 //
 // The choice is made once, on first use; no QCoreApplication is needed.

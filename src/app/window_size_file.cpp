@@ -1,7 +1,8 @@
 #include "app/window_size_file.h"
 
 #include <QFile>
-#include <QFileInfo>
+
+#include "tools/files/safe_file.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -49,15 +50,7 @@ QString first_line(const QString& path)
 
 bool write(const QString& path, const QSize& size)
 {
-    // A FIFO in its place would hold the close in open().
-    const QFileInfo info(path);
-    if (info.exists() && !info.isFile())
-        return false;
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text | QIODevice::Truncate))
-        return false;
-    const QByteArray line = QString::asprintf("%d,%d\n", size.width(), size.height()).toLatin1();
-    return file.write(line) == line.size();
+    return safe_file::replace(path, QString::asprintf("%d,%d\n", size.width(), size.height()).toLatin1());
 }
 
 }  // namespace window_size_file

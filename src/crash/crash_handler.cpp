@@ -2,6 +2,7 @@
 
 #include <execinfo.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <signal.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -88,9 +89,16 @@ void write_record(int sig, const siginfo_t* info, void* context)
     (void)context;
     if (g_recordPath[0] == '\0')
         return;
-    int fd = ::open(g_recordPath, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+    // Only ever a plain file: a FIFO planted at the name would hold the dying
+    // process in open() or write() where not even SIGTERM ends it.
+    int fd = ::open(g_recordPath, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0600);
     if (fd < 0)
         return;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::ftruncate(fd, 0) != 0) {
+        ::close(fd);
+        return;
+    }
     put(fd, "Fatal Error\nsignal: ");
     put_number(fd, static_cast<unsigned>(sig), 10);
     put(fd, " ");

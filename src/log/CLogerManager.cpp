@@ -1,5 +1,6 @@
 #include "log/CLogerManager.h"
 
+#include <dirent.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -454,6 +455,8 @@ void CLogerManager::thread_main()
             CAutoLock ql(m_queueLock);
             batch.swap(m_queue);
         }
+        // A flood that stopped is still counted within a tenth of a second.
+        flush_flood_summaries();
         bool touched[LOGGER_MAX] = {};
         for (const PendingEntry& e : batch) {
             if (!valid_id(e.id))
@@ -515,6 +518,7 @@ FILE* CLogerManager::open_logger(int id, int level, int64_t sec, const struct tm
         return nullptr;
     }
     LoggerRecord& r = m_loggers[id];
+    bool rolled_now = false;
     if (r.enabled && level >= r.level) {
         bool new_day = !r.has_file || r.file_tm.tm_year != lt.tm_year ||
                        r.file_tm.tm_mon != lt.tm_mon || r.file_tm.tm_mday != lt.tm_mday;
@@ -532,6 +536,7 @@ FILE* CLogerManager::open_logger(int id, int level, int64_t sec, const struct tm
             ++r.file_index;
             r.bytes_written = 0;
         }
+        rolled_now = rolled;
         if (rolled && r.file) {
             std::fclose(r.file);
             r.file = nullptr;
@@ -559,8 +564,104 @@ FILE* CLogerManager::open_logger(int id, int level, int64_t sec, const struct tm
     std::snprintf(name, sizeof name, "%s_%04d%02d%02d%02d%02d_%s_%03d.log", r.name.c_str(),
                   r.file_tm.tm_year + 1900, r.file_tm.tm_mon + 1, r.file_tm.tm_mday,
                   r.file_tm.tm_hour, r.file_tm.tm_min, r.process.c_str(), r.file_index);
+    if (rolled_now)
+        prune_dir(dir, r.name + "_", name);
     r.file = std::fopen((dir + name).c_str(), "ab");
     return r.file;
+}
+
+void CLogerManager::prune_dir(const std::string& dir, const std::string& prefix, const std::string& keep)
+{
+    struct entry
+    {
+        std::string path;
+        time_t mtime;
+        unsigned long long size;
+    };
+    std::vector<entry> files;
+    DIR* d = ::opendir(dir.c_str());
+    if (!d)
+        return;
+    while (const struct dirent* e = ::readdir(d)) {
+        const std::string n = e->d_name;
+        if (n == keep || n.compare(0, prefix.size(), prefix) != 0 || n.size() < 4 ||
+            n.compare(n.size() - 4, 4, ".log") != 0)
+            continue;
+        struct stat st;
+        if (::lstat((dir + n).c_str(), &st) == 0 && S_ISREG(st.st_mode))
+            files.push_back({dir + n, st.st_mtime, static_cast<unsigned long long>(st.st_size)});
+    }
+    ::closedir(d);
+    std::sort(files.begin(), files.end(), [](const entry& a, const entry& b) { return a.mtime > b.mtime; });
+    unsigned long long total = 0;
+    for (const entry& f : files) {
+        total += f.size;
+        if (total > kDirLimitBytes)
+            ::unlink(f.path.c_str());
+    }
+}
+
+void CLogerManager::write_flood_summary(int id, int level, const std::string& summary, int64_t ms)
+{
+    const time_t sec = static_cast<time_t>(ms / 1000);
+    struct tm lt;
+    ::localtime_r(&sec, &lt);
+    char head[64];
+    std::snprintf(head, sizeof head, "%d-%02d-%02d %02d:%02d:%02d.%03d %s ", lt.tm_year + 1900, lt.tm_mon + 1,
+                  lt.tm_mday, lt.tm_hour, lt.tm_min, lt.tm_sec, static_cast<int>(ms % 1000),
+                  kLevelNames[LOG_LEVEL_WARN]);
+    std::string lines;
+    for (size_t at = 0, nl; (nl = summary.find('\n', at)) != std::string::npos; at = nl + 1)
+        lines += head + summary.substr(at, nl - at) + " \r\n";
+    if (m_loggers[id].display)
+        console_line(LOG_LEVEL_WARN, lines.c_str(), lines.size());
+    CAutoLock wl(m_writeLock);
+    if (FILE* f = open_logger(id, level, sec, lt)) {
+        std::fwrite(lines.data(), 1, lines.size(), f);
+        m_loggers[id].bytes_written += lines.size();
+        std::fclose(f);
+        m_loggers[id].file = nullptr;
+    }
+}
+
+void CLogerManager::flush_flood_summaries()
+{
+    const int64_t ms = now_ms();
+    for (int id = 0; id < LOGGER_MAX; ++id) {
+        std::string summary;
+        int level = LOG_LEVEL_WARN;
+        {
+            CAutoLock wl(m_writeLock);
+            LoggerRecord& r = m_loggers[id];
+            if (r.flood.empty() || r.flood_sec == ms / 1000)
+                continue;
+            level = std::max(level, r.level.load());
+            flood_allows(id, ms / 1000, "", &summary);
+        }
+        if (!summary.empty())
+            write_flood_summary(id, level, summary, ms);
+    }
+}
+
+bool CLogerManager::flood_allows(int id, int64_t sec, const char* text, std::string* summary)
+{
+    LoggerRecord& r = m_loggers[id];
+    if (sec != r.flood_sec) {
+        for (const auto& site : r.flood)
+            if (site.second > kFloodLines)
+                *summary += "log: " + std::to_string(site.second - kFloodLines) + " more lines from" +
+                            site.first + " left out in one second\n";
+        r.flood.clear();
+        r.flood_sec = sec;
+    }
+    // A statement's lines end with its place, " ( file ) : line"; lines
+    // without one (pushed directly) are not counted.
+    const char* at = std::strstr(text, " ( ");
+    for (const char* next = at; next; next = std::strstr(next + 1, " ( "))
+        at = next;
+    if (!at || !std::strstr(at, " ) : "))
+        return true;
+    return ++r.flood[at] <= kFloodLines;
 }
 
 bool CLogerManager::push_log(int id, int level, const char* text)
@@ -588,6 +689,19 @@ bool CLogerManager::push_log(int id, int level, const char* text)
         line[len - 2] = '\r';
         line[len - 1] = '\n';
     }
+
+    // A statement that floods (a device sending a stream of tiny messages)
+    // is cut to kFloodLines a second, so the log cannot fill the disk.
+    std::string summary;
+    bool allowed;
+    {
+        CAutoLock wl(m_writeLock);
+        allowed = flood_allows(id, sec, text, &summary);
+    }
+    if (!summary.empty())
+        write_flood_summary(id, level, summary, ms);
+    if (!allowed)
+        return true;
 
     call_line_hook(id, level, line);
 

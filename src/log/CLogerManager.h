@@ -66,6 +66,12 @@ public:
     // function restores it. Lets tests put lines on either side of midnight.
     void set_clock_hook(std::function<int64_t()> clock);
 
+    // At most this many lines a second from one statement are written; the
+    // rest of that second's are counted in one summary line.
+    static constexpr unsigned kFloodLines = 50;
+    // Older log files of a logger are deleted, oldest first, beyond this total.
+    static constexpr unsigned long long kDirLimitBytes = 50ULL * 1024 * 1024;
+
 private:
     struct LoggerRecord
     {
@@ -83,6 +89,9 @@ private:
         int file_index = 0;
         unsigned long long bytes_written = 0;
         FILE* file = nullptr;
+        // Lines of the current second by the statement that wrote them.
+        int64_t flood_sec = -1;
+        std::map<std::string, unsigned> flood;
     };
 
     struct ConfigSection
@@ -107,6 +116,10 @@ private:
     void thread_main();
     FILE* open_logger(int id, int level, int64_t sec, const struct tm& lt);
     void close_all();
+    bool flood_allows(int id, int64_t sec, const char* text, std::string* summary);
+    void write_flood_summary(int id, int level, const std::string& summary, int64_t ms);
+    void flush_flood_summaries();
+    void prune_dir(const std::string& dir, const std::string& name, const std::string& keep);
     void console_print(const char* text);
     void console_line(int level, const char* line, size_t len);
     int64_t now_ms();

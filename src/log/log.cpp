@@ -18,6 +18,13 @@ const char* relative_source_path(const char* file)
     const size_t n = KVM_SRC_PREFIX_LEN;
     if (!file || n == 0 || std::strlen(self) <= n)
         return file ? file : "";
+    // A compiler cache may hand the compiler paths relative to the build
+    // directory: what follows the leading "../" is relative to the root.
+    if (std::strncmp(file, "../", 3) == 0) {
+        while (std::strncmp(file, "../", 3) == 0)
+            file += 3;
+        return file;
+    }
     if (std::strlen(file) > n && std::strncmp(file, self, n) == 0)
         return file + n;
     return file;

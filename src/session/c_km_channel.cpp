@@ -496,16 +496,24 @@ void c_km_sender::run()
     while (m_run.load()) {
         // Taken before looking: a message queued after the look ends the wait.
         const unsigned long ticket = m_ch.m_wake.ticket();
-        while (m_run.load() && m_ch.flush_one()) {
-        }
-        const int64_t now = c_km_channel::now_ms();
+        int64_t now = c_km_channel::now_ms();
+        // Due whatever waits in the list: a mouse in motion in front of a slow
+        // device keeps the list from ever emptying, and neither the keep-alive
+        // nor the silence check may wait for that.
         if (now >= next_keepalive) {
             m_ch.check_keepalive(now);
             m_ch.prepend(CMD_KM_KEEPALIVE);
-            next_keepalive = now + period;
-            continue;
+            // On the period's own beat, so waits for answers do not add up;
+            // after a long stall (a suspended machine) it starts afresh.
+            next_keepalive += period;
+            if (next_keepalive <= now)
+                next_keepalive = now + period;
         }
+        if (m_ch.flush_one())
+            continue;
         // Asleep until a message, a stop or the next keep-alive.
-        m_ch.m_wake.wait_from(ticket, unsigned(next_keepalive - now));
+        now = c_km_channel::now_ms();
+        if (next_keepalive > now)
+            m_ch.m_wake.wait_from(ticket, unsigned(next_keepalive - now));
     }
 }

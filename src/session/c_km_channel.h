@@ -178,8 +178,8 @@ private:
     recent_samples m_rtts;  // answer round trips, us
 };
 
-// The channel's send thread: flushes the list whenever woken, and puts the
-// keep-alive first every 10 s.
+// The channel's send thread: sends the list one message at a time whenever
+// woken, and every 10 s puts the keep-alive first, however long the list.
 class c_km_sender : public c_abs_thread
 {
     Q_OBJECT

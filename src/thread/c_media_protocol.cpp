@@ -542,7 +542,7 @@ unsigned char c_media_protocol::on_status_answer(const unsigned char* body)
 
     if (wish == WISH_READ)
     {
-        LOG_INFO("ask ack= I want to read:%u from %u", count, start);
+        LOG_DEBUG("ask ack= I want to read:%u from %u", count, start);
         {
             // The progress counts what the device asked for, served or not.
             // Between the unmap and the map message (the read thread exists,
@@ -557,19 +557,19 @@ unsigned char c_media_protocol::on_status_answer(const unsigned char* body)
     }
     else if (wish == WISH_WRITE)
     {
-        LOG_INFO("xxx ask ack write,start=%u,count=%u", start, count);
+        LOG_DEBUG("xxx ask ack write,start=%u,count=%u", start, count);
         std::lock_guard<std::mutex> guard(m_state_lock);
         if (!m_mapped || !wish_fits_disk(start, count) || batch_outstanding())
             return RESULT_OK;
         for (uint32_t offset = 0; offset < count; ++offset)
         {
             m_queue.push(build_msg_10(0x01, static_cast<uint16_t>(offset), offset + 1 == count ? 1 : 0));
-            LOG_INFO("xxx enque pak10,offset=%u,count=%u", offset, count);
+            LOG_DEBUG("xxx enque pak10,offset=%u,count=%u", offset, count);
         }
     }
     else if (is_mapped())
     {
-        LOG_INFO("ask ack= I want nothing");
+        LOG_DEBUG("ask ack= I want nothing");
         m_poll_armed = true;
     }
     return RESULT_OK;
@@ -623,7 +623,7 @@ unsigned char c_media_protocol::on_read_data_answer(const unsigned char* body)
         if (m_mapped && head_is_last_of_batch())
             request_status();
     }
-    LOG_INFO("readDisk_ack_ok");
+    LOG_DEBUG("readDisk_ack_ok");
     return RESULT_OK;
 }
 
@@ -636,7 +636,7 @@ unsigned char c_media_protocol::on_write_data(const unsigned char* body)
         LOG_INFO("got 0xffffffff start index");
         return RESULT_REFUSE;
     }
-    LOG_INFO("xxx pak10 ack ok,get buf,start:%u, offset\xEF\xBC\x9A%u", start, offset);
+    LOG_DEBUG("xxx pak10 ack ok,get buf,start:%u, offset\xEF\xBC\x9A%u", start, offset);
 
     // start + offset past 32 bits names no sector: it must not wrap to the
     // start of the disk.
@@ -654,7 +654,7 @@ unsigned char c_media_protocol::on_write_data(const unsigned char* body)
         else if (written != SECTOR)
             LOG_ERROR("pak10 ack,writeDisk_writeDisk err,re_len!=512");
         else
-            LOG_INFO("xxx1207 pak10 ack,writeDisk_OK");
+            LOG_DEBUG("xxx1207 pak10 ack,writeDisk_OK");
     }
 
     std::lock_guard<std::mutex> guard(m_state_lock);

@@ -122,7 +122,7 @@ void c_read_disk_thread::serve(uint32_t start, uint32_t count)
         // After stop() the owner empties the queue: nothing may follow that.
         if (!m_running)
             return;
-        LOG_INFO("send read response, start%u,index%u,count%u", start, i, count);
+        LOG_DEBUG("send read response, start%u,index%u,count%u", start, i, count);
         CQUEUE_MESSAGE msg = build_msg_9(0x01, start, static_cast<uint16_t>(i), buf.data() + i * SECTOR, SECTOR,
                                          i + 1 == count ? 1 : 0);
         if (msg.empty())

@@ -31,11 +31,12 @@ bool c_config_file::load(int32_t& rate)
         LOG_WARN("config mouseRate %d ignored, keeping %d", value, rate);
         return false;
     }
-    // The slider's range: above 100 the interval would drop to 0 ms and the
-    // sampling timer would take a whole core.
-    rate = std::min(value, MOUSE_RATE_MAX);
+    // Rates the slider does not offer are taken as written, up to the point
+    // where the interval would drop to 0 ms and the sampling timer would take
+    // a whole core.
+    rate = std::min(value, MOUSE_RATE_READ_MAX);
     if (rate != value)
-        LOG_WARN("config mouseRate %d above %d, using %d", value, MOUSE_RATE_MAX, rate);
+        LOG_WARN("config mouseRate %d above %d, using %d", value, MOUSE_RATE_READ_MAX, rate);
     return true;
 }
 
@@ -72,10 +73,21 @@ bool c_config_file::loadInput(c_input_settings& settings)
     return true;
 }
 
-bool c_config_file::saveInput(const c_input_settings& settings)
+bool c_config_file::saveInput(const c_input_settings& settings, int32_t rate)
 {
-    if (m_doc.LoadFile(QFile::encodeName(m_path).constData()) != tinyxml2::XML_SUCCESS)
+    const tinyxml2::XMLError loaded = m_doc.LoadFile(QFile::encodeName(m_path).constData());
+    if (loaded == tinyxml2::XML_ERROR_FILE_NOT_FOUND) {
+        // A fresh copy: the user's choice is kept in a new file, which also
+        // holds the rate in force so the file reads like any other.
+        m_doc.Clear();
+        tinyxml2::XMLElement* root = m_doc.NewElement("config");
+        m_doc.InsertEndChild(root);
+        root->InsertNewChildElement("mouseRate")->SetText(QString::number(rate).toUtf8().constData());
+        LOG_INFO("creating config file %s", m_path.toLocal8Bit().constData());
+    } else if (loaded != tinyxml2::XML_SUCCESS) {
+        // Never replace a file the user may still want to mend.
         return false;
+    }
     tinyxml2::XMLElement* mode = childElement("keyboardMode", true);
     tinyxml2::XMLElement* layout = childElement("remoteLayout", true);
     if (!mode || !layout)

@@ -1,6 +1,7 @@
 #pragma once
 // config.xml: the text of the root's first "mouseRate" child is the mouse
-// sample rate. The file and that element are never created here. Beside it,
+// sample rate. Saving the rate never creates the file or that element; saving
+// a keyboard setting creates a missing file, rate included. Beside it,
 // "keyboardMode" ("position" or "character") and "remoteLayout" (an XKB
 // layout, "de(nodeadkeys)") hold the keyboard settings; older files without
 // them load with the defaults.
@@ -23,7 +24,8 @@ public:
     // Stores the file's rate in rate and returns true. Leaves rate alone and
     // returns false when the file does not load, has no root or no mouseRate,
     // or holds a rate that is not a positive number (a warning is logged).
-    // A rate above MOUSE_RATE_MAX is read as MOUSE_RATE_MAX.
+    // A rate above MOUSE_RATE_READ_MAX (1000) is read as that; only the
+    // dialog's slider keeps to 1..MOUSE_RATE_MAX.
     bool load(int32_t& rate);
 
     // Writes rate into the existing mouseRate element and saves the document
@@ -35,8 +37,9 @@ public:
     bool loadInput(c_input_settings& settings);
 
     // Writes the keyboard settings, adding their elements to the root when
-    // missing. False, writing nothing, when the file does not load.
-    bool saveInput(const c_input_settings& settings);
+    // missing. A missing file is created, with rate as its mouseRate. False,
+    // writing nothing, when the file exists but does not load.
+    bool saveInput(const c_input_settings& settings, int32_t rate);
 
 private:
     tinyxml2::XMLElement* rateElement();

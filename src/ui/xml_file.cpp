@@ -1,6 +1,6 @@
 #include "ui/xml_file.h"
 
-#include <QSaveFile>
+#include "tools/files/safe_file.h"
 
 bool xml_render_indented(const tinyxml2::XMLDocument& doc, QByteArray& text)
 {
@@ -18,13 +18,5 @@ bool xml_save_indented(const tinyxml2::XMLDocument& doc, const QString& path)
     QByteArray text;
     if (!xml_render_indented(doc, text))
         return false;
-    QSaveFile file(path);
-    file.setDirectWriteFallback(true);  // a read-only directory with a writable file
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (file.write(text) != text.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return safe_file::replace(path, text);
 }

@@ -15,6 +15,8 @@
 #include <signal.h>
 #include <sys/prctl.h>
 
+#include "common/x11_environment.h"
+
 // Children of a test end with it, even when the test dies.
 inline void end_with_the_test(QProcess& p)
 {
@@ -115,15 +117,14 @@ public:
     {
         *installed = QDir(dir).filePath(QStringLiteral("H264Video"));
         QFile::remove(*installed);
-        return QFile::copy(built, *installed);
+        // A portable copy: its files stay in dir, never in the user's own.
+        QFile marker(QDir(dir).filePath(QStringLiteral("h264video-portable")));
+        return QFile::copy(built, *installed) && marker.open(QFile::WriteOnly);
     }
 
     bool start(const QString& program, const QString& launch, const QString& display)
     {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("DISPLAY"), display);
-        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
-        proc.setProcessEnvironment(env);
+        proc.setProcessEnvironment(x11_environment(display));
         end_with_the_test(proc);
         proc.setProgram(program);
         proc.setArguments({launch});

@@ -27,13 +27,24 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
+
+#include "common/x11_environment.h"
 
 class x11_display
 {
 public:
     // Starts Xvfb with one screen of width x height x 24.
     x11_display(int width = 1600, int height = 1000)
+        : x11_display("Xvfb", {"-screen", "0", std::to_string(width) + "x" + std::to_string(height) + "x24"}, {})
+    {
+    }
+
+    // Starts another X server that takes -displayfd (Xwayland, with
+    // WAYLAND_DISPLAY among env), with these arguments before the common ones.
+    x11_display(const std::string& program, const std::vector<std::string>& args,
+                const std::vector<std::pair<std::string, std::string> >& env)
     {
         // Windows come and go while a test looks at them (a pop-up closing
         // between the listing and the question about it); Xlib's default
@@ -45,15 +56,23 @@ public:
         int fds[2];
         if (pipe2(fds, O_CLOEXEC) != 0)
             return;
-        const std::string geometry = std::to_string(width) + "x" + std::to_string(height) + "x24";
         m_pid = fork();
         if (m_pid == 0) {
             // The server goes with the test, even when the test dies.
             prctl(PR_SET_PDEATHSIG, SIGTERM);
             const int w = dup(fds[1]);  // without close-on-exec
             const std::string fd = std::to_string(w);
-            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", geometry.c_str(), "-nolisten", "tcp",
-                   "-noreset", static_cast<char*>(nullptr));
+            for (const auto& e : env)
+                setenv(e.first.c_str(), e.second.c_str(), 1);
+            std::vector<std::string> all = {program, "-displayfd", fd};
+            all.insert(all.end(), args.begin(), args.end());
+            for (const char* a : {"-nolisten", "tcp", "-noreset"})
+                all.emplace_back(a);
+            std::vector<char*> argv;
+            for (std::string& a : all)
+                argv.push_back(&a[0]);
+            argv.push_back(nullptr);
+            execvp(program.c_str(), argv.data());
             _exit(127);
         }
         ::close(fds[1]);
@@ -95,9 +114,7 @@ public:
     bool xdotool(const QStringList& args) const
     {
         QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("DISPLAY"), QString::fromStdString(m_name));
-        p.setProcessEnvironment(env);
+        p.setProcessEnvironment(x11_environment(QString::fromStdString(m_name)));
         p.start(QStringLiteral("xdotool"), args);
         if (!p.waitForStarted(5000))
             return false;

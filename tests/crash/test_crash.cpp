@@ -112,6 +112,18 @@ TEST_F(CrashRecord, NullWriteLeavesRecordReplacingAnOlderOne)
     EXPECT_NE(rec.find(exe.string()), std::string::npos);
 }
 
+TEST_F(CrashRecord, FifoAtTheRecordsNameDoesNotHoldTheCrash)
+{
+    // Nobody reads the FIFO: a blocking open would never return, and a
+    // process in a signal handler cannot be ended by SIGTERM.
+    ASSERT_EQ(::mkfifo((dir / "crash.dat").c_str(), 0600), 0);
+    ChildResult r = run_child(exe, "segv", errs);
+    ASSERT_TRUE(r.finished);
+    ASSERT_TRUE(WIFSIGNALED(r.status)) << r.status;
+    EXPECT_EQ(WTERMSIG(r.status), SIGSEGV);
+    EXPECT_TRUE(fs::is_fifo(dir / "crash.dat"));
+}
+
 TEST_F(CrashRecord, OtherThreadsAndOtherSignals)
 {
     struct Case

@@ -64,7 +64,11 @@ TEST_F(VideoFaults, ClaimedPayloadGarbageAndAStallInsideAFrame)
         60000, k_poll_ms))
         << "the viewer did not take all the garbage";
     EXPECT_TRUE(wait_log("video data header not 0x06"));
-    EXPECT_GT(log_count("ignored: wrong length"), 100);
+    // Each message is dropped, but the log takes only a few a second of
+    // them and counts the rest: such a flood cannot fill the disk.
+    EXPECT_GT(log_count("ignored: wrong length"), 0);
+    EXPECT_TRUE(wait_log("left out in one second"));
+    EXPECT_LT(log_count("ignored: wrong length"), 5000);
     expect_alive_and_responsive(w);
     // The viewer kept the channel and shows devsim's pictures again.
     EXPECT_TRUE(device(QStringLiteral("status")).contains(QStringLiteral("\"video\":true")));

@@ -107,8 +107,7 @@ public:
     bool x_client(const QString& program, const QStringList& args)
     {
         QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("DISPLAY"), QString::fromStdString(x.name()));
+        const QProcessEnvironment env = x11_environment(QString::fromStdString(x.name()));
         p.setProcessEnvironment(env);
         p.start(program, args);
         return p.waitForFinished(20000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
@@ -121,8 +120,7 @@ public:
             clip.kill();
             clip.waitForFinished(5000);
         }
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("DISPLAY"), QString::fromStdString(x.name()));
+        const QProcessEnvironment env = x11_environment(QString::fromStdString(x.name()));
         clip.setProcessEnvironment(env);
         clip.start(QStringLiteral("xclip"), {QStringLiteral("-quiet"), QStringLiteral("-selection"),
                                              QStringLiteral("clipboard"), QStringLiteral("-i")});
@@ -135,8 +133,7 @@ public:
         ASSERT_TRUE(wait_for(
             [&] {
                 QProcess p;
-                QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-                e.insert(QStringLiteral("DISPLAY"), QString::fromStdString(x.name()));
+                const QProcessEnvironment e = x11_environment(QString::fromStdString(x.name()));
                 p.setProcessEnvironment(e);
                 p.start(QStringLiteral("xclip"),
                         {QStringLiteral("-o"), QStringLiteral("-selection"), QStringLiteral("clipboard")});

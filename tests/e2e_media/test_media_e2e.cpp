@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QDirIterator>
 #include <QJsonObject>
 #include <QProcessEnvironment>
 #include <QStandardPaths>
@@ -250,6 +251,12 @@ TEST_F(MediaE2E, KmFirstThenMapImageReadWholeAndWriteNewFile)
 
     ASSERT_TRUE(wait_whole_read(120000)) << "devsim never finished reading the disk";
     EXPECT_TRUE(files_identical(device_copy, image));
+    // At the default level the whole 16 MiB read leaves little in the log.
+    qint64 logged = 0;
+    for (QDirIterator it(path("log"), QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
+        logged += QFileInfo(it.next()).size();
+    EXPECT_GT(logged, 0);
+    EXPECT_LT(logged, 1000 * 1000);
     QByteArray report;
     EXPECT_TRUE(fat_clean(device_copy, &report)) << report.toStdString();
     EXPECT_EQ(fat_get(device_copy, QStringLiteral("::/BIG.BIN"), path("got.bin")), read_file(path("big.bin")));
@@ -300,6 +307,12 @@ TEST_F(MediaE2E, ReadOnlyMapKeepsTheImage)
     // Reading works as before.
     ASSERT_TRUE(wait_whole_read(120000)) << "devsim never finished reading the disk";
     EXPECT_TRUE(files_identical(device_copy, image));
+    // At the default level the whole 16 MiB read leaves little in the log.
+    qint64 logged = 0;
+    for (QDirIterator it(path("log"), QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
+        logged += QFileInfo(it.next()).size();
+    EXPECT_GT(logged, 0);
+    EXPECT_LT(logged, 1000 * 1000);
 
     // The device's writes are served (each sector accepted) but the local
     // image stays as it was.

@@ -437,3 +437,21 @@ TEST(InputCapture, SamplingIntervalFollowsMouseRateWithOneTimerOnly)
     ASSERT_TRUE(pump_until([&] { return H264VideoInputPeer::sampleTimer(w) == 0; }));
     EXPECT_EQ(H264VideoInputPeer::sampleIntervalMs(w), -1);
 }
+
+// Where the local LEDs cannot follow the device (no X server of its own, no
+// companion: here the offscreen platform, as on Wayland), the device's lock
+// state is shown in the tool bar, as the video channel reports it.
+TEST(InputCapture, LockStateIsShownWhereTheLedsCannotFollow)
+{
+    devsim_window d(1);
+    ASSERT_TRUE(d.started);
+    H264Video& w = *d.window;
+    ASSERT_TRUE(show_ready(d, 640, 480, 1));
+    QLabel* indicator = w.findChild<QLabel*>(QStringLiteral("lockIndicator"));
+    ASSERT_NE(indicator, nullptr);
+    d.dev->set_leds(0x02, true);  // Caps Lock on the remote computer
+    EXPECT_TRUE(pump_until([&] { return indicator->property("lockBits").toInt() == 0x02; }, 10000));
+    EXPECT_TRUE(indicator->text().contains(QStringLiteral("<b>Caps</b>"))) << indicator->text().toStdString();
+    d.dev->set_leds(0x05, true);
+    EXPECT_TRUE(pump_until([&] { return indicator->property("lockBits").toInt() == 0x05; }, 10000));
+}

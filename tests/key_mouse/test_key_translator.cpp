@@ -7,6 +7,7 @@
 
 #include "common/log_capture.h"
 #include "tools/key_mouse/c_key_translator.h"
+#include "tools/key_mouse/hid_keycodes.h"
 
 namespace {
 
@@ -200,4 +201,40 @@ TEST(KeyTranslator, PhysicalKeysKeepLeftAndRightModifiersApart)
     EXPECT_EQ(out, (Report{0x42, 0, 0, 0, 0, 0, 0, 0}));
     EXPECT_FALSE(t.translateUsage(0, true, out.data(), len));
     EXPECT_EQ(len, 8);
+    // The main Enter key (X keycode 36) goes out as keypad Enter, as by character.
+    ASSERT_TRUE(t.translateUsage(hid_usage_for_x11_keycode(36), true, out.data(), len));
+    EXPECT_EQ(out, (Report{0x42, 0, 0x58, 0, 0, 0, 0, 0}));
+}
+
+TEST(KeyTranslator, CharacterKeysReleaseWhatTheyPressedWithTheirOwnShift)
+{
+    // A German local layout: Shift+7 types '/', AltGr+Q types '@'. The
+    // modifiers change before the keys are let go, so the releases come with
+    // other characters ('7', 'Q'); nothing may stay held on the remote side,
+    // and each character arrives with the Shift it needs on a US keyboard.
+    c_key_translator t;
+    const uint32_t key7 = 16, keyQ = 24, shiftKey = 50;
+    Report out;
+    int len = 0;
+    ASSERT_TRUE(t.translate(kShift, true, out.data(), len, shiftKey));
+    ASSERT_TRUE(t.translate('/', true, out.data(), len, key7));
+    EXPECT_EQ(out, (Report{0x00, 0, 0x38, 0, 0, 0, 0, 0}));
+    ASSERT_TRUE(t.translate(kShift, false, out.data(), len, shiftKey));
+    EXPECT_EQ(out, (Report{0x00, 0, 0x38, 0, 0, 0, 0, 0}));
+    ASSERT_TRUE(t.translate('7', false, out.data(), len, key7));
+    EXPECT_EQ(out, Report{});
+
+    ASSERT_TRUE(t.translate('@', true, out.data(), len, keyQ));
+    EXPECT_EQ(out, (Report{0x02, 0, 0x1F, 0, 0, 0, 0, 0}));
+    ASSERT_TRUE(t.translate('Q', false, out.data(), len, keyQ));
+    EXPECT_EQ(out, Report{});
+
+    // The held Control stays; only Shift follows the character, and comes
+    // back as held once the character's key is up.
+    ASSERT_TRUE(t.translate(kControl, true, out.data(), len, 37));
+    ASSERT_TRUE(t.translate(kShift, true, out.data(), len, shiftKey));
+    ASSERT_TRUE(t.translate('-', true, out.data(), len, 20));
+    EXPECT_EQ(out, (Report{0x01, 0, 0x2D, 0, 0, 0, 0, 0}));
+    ASSERT_TRUE(t.translate('-', false, out.data(), len, 20));
+    EXPECT_EQ(out, (Report{0x03, 0, 0, 0, 0, 0, 0, 0}));
 }

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <string>
+#include <utility>
 
 #include "common/log_capture.h"
 #include "common/temp_dir.h"
@@ -49,14 +50,18 @@ TEST_F(ConfigFile, OnlyTheFirstRateElementIsReadAndWritten)
     EXPECT_EQ(rate, 45);
 }
 
-TEST_F(ConfigFile, RatesAboveTheSliderAreClampedToItsEnd)
+TEST_F(ConfigFile, RatesAboveTheSliderAreTakenUpToAThousand)
 {
-    // 1001 or more would give a 0 ms sampling timer and take a whole core.
-    for (const char* text : {"<a><mouseRate> 200 </mouseRate></a>", "<a><mouseRate>1001</mouseRate></a>"}) {
+    // Only the slider stops at 100; 1001 or more would give a 0 ms sampling
+    // timer that takes a whole core.
+    const std::pair<const char*, int32_t> rows[] = {{"<a><mouseRate> 200 </mouseRate></a>", 200},
+                                                    {"<a><mouseRate>1000</mouseRate></a>", 1000},
+                                                    {"<a><mouseRate>1001</mouseRate></a>", 1000}};
+    for (const auto& [text, expected] : rows) {
         write(text);
         int32_t rate = 50;
         EXPECT_TRUE(c_config_file(path()).load(rate));
-        EXPECT_EQ(rate, 100) << text;
+        EXPECT_EQ(rate, expected) << text;
     }
 }
 

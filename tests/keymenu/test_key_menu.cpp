@@ -130,12 +130,12 @@ TEST_F(KeyMenu, WithoutKeyFileOnlyTheFixedEntriesAndUpdatesLiveInMemoryOnly)
     EXPECT_TRUE(setKey->isIconVisibleInMenu());
     EXPECT_TRUE(same_picture(setKey->icon(), QStringLiteral(":/image/setting_16px.png")));
 
-    // The button: after the eight actions, opening the menu at once; the
-    // later toggles follow it.
+    // The button: right after the eight actions, opening the menu at once;
+    // the viewer's own actions follow it.
     QAction* buttonAction = H264VideoInputPeer::keyMenuAction(w);
     ASSERT_NE(buttonAction, nullptr);
-    EXPECT_EQ(w.ui.toolBar->actions().indexOf(buttonAction), int(Ui_H264VideoClass::POS_KEY_MENU));
-    for (const char* later : {"actionGrabKeyboard", "actionRecord"}) {
+    EXPECT_EQ(w.ui.toolBar->actions().indexOf(buttonAction), 8);
+    for (const char* later : {"actionActualSize", "actionGrabKeyboard", "actionRecord"}) {
         const QList<QAction*> acts = w.ui.toolBar->actions();
         const auto it = std::find_if(acts.begin(), acts.end(),
                                      [&](QAction* a) { return a->objectName() == QLatin1String(later); });

@@ -1,14 +1,17 @@
 // The KM, video and media channel classes without any window: what each
-// sends on a connection, in order, and that a connection the device drops is
-// made again with the opening replayed (and, on KM, everything let go first);
-// a device that closes right after the opening or refuses the login; a KM
+// sends on a connection, in order, that a connection the device drops is
+// made again with the opening replayed (and, on KM, everything let go first),
+// the KM keep-alive's schedule in front of the test device made slow; a
+// device that closes right after the opening or refuses the login; a KM
 // device that stops answering; a media port that opens late.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QJsonObject>
 #include <QTemporaryDir>
 #include <sys/resource.h>
 
+#include <atomic>
 #include <cstring>
 #include <mutex>
 #include <random>
@@ -60,6 +63,91 @@ std::vector<std::vector<uint8_t> > read_answered(LoopbackPeer& peer, int n)
         peer.send_bytes(c_devsim_frames::km_enciphered(answer, 3, g_para.desEncode.key));
     }
     return bodies;
+}
+
+int64_t steady_ms()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// The test device with only its KM channel in use, each answer after
+// answer_ms, and every KM message it receives noted with the time it arrived.
+class slow_device
+{
+public:
+    struct arrival
+    {
+        int64_t ms;
+        std::vector<uint8_t> body;
+    };
+
+    explicit slow_device(int answer_ms)
+    {
+        c_devsim_options o;
+        o.portVideo = o.portKM = o.portMedia = o.portControl = 0;
+        o.controlPort = false;
+        o.readStdin = false;
+        o.width = 320;
+        o.height = 240;
+        o.userID = 42;
+        o.kmDelayMs = answer_ms;
+        o.eventsFile.clear();
+        o.eventsHexMax = 0;
+        o.mediaOut = m_dir.filePath(QStringLiteral("media.img"));
+        m_dev = std::make_unique<c_devsim>(o);
+        m_dev->events().set_observer([this](const QJsonObject& e) {
+            if (e.value(QStringLiteral("channel")).toString() != QLatin1String("km") ||
+                e.value(QStringLiteral("event")).toString() != QLatin1String("recv"))
+                return;
+            const QByteArray bytes = QByteArray::fromHex(e.value(QStringLiteral("hex")).toString().toLatin1());
+            std::lock_guard<std::mutex> g(m_lock);
+            m_arrivals.push_back({steady_ms(), std::vector<uint8_t>(bytes.begin(), bytes.end())});
+        });
+        QString error;
+        started = m_dev->start(&error);
+    }
+    ~slow_device() { m_dev->stop(); }
+
+    c_km_channel::config channel_config() const
+    {
+        c_km_channel::config cfg;
+        cfg.ip = "127.0.0.1";
+        cfg.port = m_dev->port_km();
+        cfg.user_id = m_dev->options().userID;
+        std::memcpy(cfg.out_key, m_dev->options().desDecode.data(), 8);
+        std::memcpy(cfg.in_key, m_dev->options().desEncode.data(), 8);
+        return cfg;
+    }
+    void set_answering(bool on) { m_dev->km().set_answer(on); }
+    std::vector<arrival> arrivals() const
+    {
+        std::lock_guard<std::mutex> g(m_lock);
+        return m_arrivals;
+    }
+
+    bool started = false;
+
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<c_devsim> m_dev;
+    mutable std::mutex m_lock;
+    std::vector<arrival> m_arrivals;
+};
+
+const std::vector<uint8_t> KEEPALIVE{CMD_KM_KEEPALIVE, 0};
+
+// A keyboard report carrying its number in its first two key bytes (pointer
+// reports waiting would be merged into one).
+bool send_numbered_report(c_km_channel& ch, int n)
+{
+    const unsigned char r[KM_KEYBOARD_LEN] = {0, 0, uint8_t(n & 0xFF), uint8_t(n >> 8), 0, 0, 0, 0};
+    return ch.send(CMD_KM_KEYBOARD, KM_KEYBOARD_LEN, r);
+}
+
+int report_number(const std::vector<uint8_t>& body)
+{
+    return body.size() == 1 + KM_KEYBOARD_LEN && body[0] == CMD_KM_KEYBOARD ? body[3] | (body[4] << 8) : -1;
 }
 
 // An in-process device on loopback ports chosen by the system.
@@ -199,6 +287,123 @@ TEST(SessionChannels, KmGivesUpADeviceOnlyWhenItsKeepAliveAnswersStop)
     ASSERT_TRUE(device.accept_client(10000));
     EXPECT_GE(ch.reconnect_attempts(), 1);
     ch.stop();
+}
+
+// A mouse in motion (a report every 20 ms) in front of a device that takes
+// 60 ms per answer keeps the list from ever emptying; the keep-alive still
+// leaves every 10 s, ahead of the reports already waiting.
+TEST(SessionChannels, KmKeepAliveKeepsItsScheduleWhileReportsQueueUp)
+{
+    slow_device device(60);
+    ASSERT_TRUE(device.started);
+    c_km_channel ch(device.channel_config());
+    ASSERT_TRUE(ch.connect());
+    const int64_t t0 = steady_ms();
+    ch.start();
+
+    const int64_t run_ms = 25000;
+    std::vector<int64_t> queued_at;
+    queued_at.reserve(size_t(run_ms / 20) + 1);
+    for (int n = 0;; ++n) {
+        const int64_t due = t0 + int64_t(n) * 20;
+        if (due - t0 > run_ms)
+            break;
+        const int64_t now = steady_ms();
+        if (due > now)
+            std::this_thread::sleep_for(std::chrono::milliseconds(due - now));
+        queued_at.push_back(steady_ms());
+        ASSERT_TRUE(send_numbered_report(ch, n)) << n;
+    }
+    const auto got = device.arrivals();
+    ch.stop();
+
+    std::vector<int64_t> keepalives;
+    int last_report = -1;
+    for (size_t i = 0; i < got.size(); ++i) {
+        if (got[i].body == KEEPALIVE) {
+            keepalives.push_back(got[i].ms);
+            // Reports queued before it left are still behind it.
+            int next = -1;
+            for (size_t j = i + 1; j < got.size() && next < 0; ++j)
+                next = report_number(got[j].body);
+            ASSERT_GE(next, 0) << "no report after the keep-alive at " << got[i].ms - t0 << " ms";
+            int waiting = 0;
+            for (size_t k = size_t(next); k < queued_at.size(); ++k)
+                waiting += queued_at[k] < got[i].ms ? 1 : 0;
+            EXPECT_GE(waiting, 10) << "keep-alive at " << got[i].ms - t0 << " ms";
+            continue;
+        }
+        const int n = report_number(got[i].body);
+        if (n >= 0) {
+            EXPECT_EQ(n, last_report + 1) << "reports out of order";
+            last_report = n;
+        }
+    }
+    ASSERT_EQ(keepalives.size(), 2u) << "keep-alives in " << run_ms << " ms of reports";
+    EXPECT_NEAR(double(keepalives[0] - t0), 10000.0, 1000.0);
+    EXPECT_NEAR(double(keepalives[1] - keepalives[0]), 10000.0, 1000.0);
+}
+
+// Times shortened (keep-alive 1 s, silence 3 s): a device that has answered a
+// keep-alive and then falls silent while reports keep coming is given up once
+// the silence has lasted the loss time, although the list never empties.
+TEST(SessionChannels, KmSilenceCheckRunsWhileReportsQueueUp)
+{
+    slow_device device(60);
+    ASSERT_TRUE(device.started);
+    c_km_channel::config cfg = device.channel_config();
+    cfg.keepalive_period_ms = 1000;
+    cfg.keepalive_loss_ms = 3000;
+    c_km_channel ch(cfg);
+    std::mutex lock;
+    int64_t lost_ms = 0;
+    std::string lost_reason;
+    ch.set_state_handler([&](channel_state s, int, const std::string& reason) {
+        std::lock_guard<std::mutex> g(lock);
+        if (s == channel_state::reconnecting && lost_ms == 0) {
+            lost_ms = steady_ms();
+            lost_reason = reason;
+        }
+    });
+    auto lost = [&] {
+        std::lock_guard<std::mutex> g(lock);
+        return lost_ms != 0;
+    };
+    ASSERT_TRUE(ch.connect());
+    ch.start();
+
+    // With nothing else to send the first keep-alive leaves; the device
+    // answers one message at a time, so once the report sent after it has
+    // arrived, the keep-alive's answer has gone out. Then it falls silent.
+    int64_t keepalive_ms = 0;
+    ASSERT_TRUE(wait_until(
+        [&] {
+            for (const auto& a : device.arrivals())
+                if (a.body == KEEPALIVE)
+                    keepalive_ms = a.ms;
+            return keepalive_ms != 0;
+        },
+        10000));
+    ASSERT_TRUE(send_numbered_report(ch, 0));
+    ASSERT_TRUE(wait_until([&] { return report_number(device.arrivals().back().body) == 0; }, 5000));
+    device.set_answering(false);
+
+    const int64_t t0 = steady_ms();
+    for (int n = 1; !lost() && steady_ms() - t0 < 20000; ++n) {
+        send_numbered_report(ch, n);
+        const int64_t due = t0 + int64_t(n) * 20;
+        const int64_t now = steady_ms();
+        if (due > now)
+            std::this_thread::sleep_for(std::chrono::milliseconds(due - now));
+    }
+    ch.stop();
+    std::lock_guard<std::mutex> g(lock);
+    ASSERT_NE(lost_ms, 0) << "still connected 20 s after the device fell silent";
+    EXPECT_NE(lost_reason.find("no answer to the keep-alive"), std::string::npos) << lost_reason;
+    // Not before the loss time, and at the latest one keep-alive period (and
+    // one unanswered report) after it.
+    EXPECT_GE(lost_ms - keepalive_ms, 3000);
+    EXPECT_LE(lost_ms - keepalive_ms, 60 + 3000 + 1000 + 1000);
 }
 
 TEST(SessionChannels, VideoStartsEachConnectionWithTheUserIdAndANewPipeline)

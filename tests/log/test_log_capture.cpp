@@ -18,18 +18,19 @@ TEST(LogCapture, CollectsStatementsFromManyThreadsAndStopsAfterwards)
         std::vector<std::thread> threads;
         for (int t = 0; t < 4; ++t)
             threads.emplace_back([t] {
-                for (int i = 0; i < 50; ++i)
+                // Fewer than the lines one statement may write a second.
+                for (int i = 0; i < 12; ++i)
                     LOG_DEBUG("worker %d line %d", t, i);
             });
         for (auto& th : threads)
             th.join();
         for (int t = 0; t < 4; ++t)
-            EXPECT_TRUE(cap.contains("worker " + std::to_string(t) + " line 49"));
+            EXPECT_TRUE(cap.contains("worker " + std::to_string(t) + " line 11"));
         int count = 0;
         for (const auto& l : cap.lines())
             if (l.find("worker ") != std::string::npos)
                 ++count;
-        EXPECT_EQ(count, 200);
+        EXPECT_EQ(count, 48);
 
         LOG_TRACE("trace marker");
         EXPECT_TRUE(cap.contains("LOG_TRACE trace marker ( tests/log/test_log_capture.cpp ) : "));

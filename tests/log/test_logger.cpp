@@ -4,6 +4,7 @@
 #include <pty.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -397,4 +398,47 @@ TEST_F(LoggerFiles, ConsoleColoursOnATerminal)
             EXPECT_LT(out.find("\033[0m", at + line.size()), out.find(stamp, at + line.size())) << level;
         }
     }
+}
+
+TEST_F(LoggerFiles, FloodingStatementIsCutAndOldFilesAreDeletedBeyondTheDirectoryLimit)
+{
+    // Files of an earlier session, oldest first, 60 MiB in all: the oldest
+    // go when a new file starts, the newest 50 MiB stay, other files stay.
+    const fs::path logs = dir / "log";
+    fs::create_directories(logs);
+    const auto old_file = [&](const std::string& name, int age_s) {
+        const fs::path p = logs / name;
+        std::ofstream(p).close();
+        fs::resize_file(p, 20ULL * 1024 * 1024);
+        fs::last_write_time(p, fs::file_time_type::clock::now() - std::chrono::seconds(age_s));
+        return p;
+    };
+    const fs::path a = old_file("test_logger_202001010000_000001_000.log", 300);
+    const fs::path b = old_file("test_logger_202001020000_000001_000.log", 200);
+    const fs::path c = old_file("test_logger_202001030000_000001_000.log", 100);
+    std::ofstream(logs / "notes.txt") << "mine";
+
+    CLogerManager m;
+    int64_t now = utc_ms(2025, 3, 4, 12, 0, 0, 0);
+    m.set_clock_hook([&] { return now; });
+    start(m);
+    for (int i = 0; i < 500; ++i)
+        ASSERT_TRUE(m.push_log(0, LOG_LEVEL_INFO, ("device message " + std::to_string(i) + " ( a.cpp ) : 7").c_str()));
+    ASSERT_TRUE(m.push_log(0, LOG_LEVEL_INFO, "other ( b.cpp ) : 9"));
+    now += 1000;
+    ASSERT_TRUE(m.push_log(0, LOG_LEVEL_INFO, "later ( b.cpp ) : 9"));
+    m.stop();
+
+    EXPECT_FALSE(fs::exists(a));
+    EXPECT_TRUE(fs::exists(b));
+    EXPECT_TRUE(fs::exists(c));
+    EXPECT_TRUE(fs::exists(logs / "notes.txt"));
+    const std::string log = read_all(logs / ("test_logger_202503041200_" + pid_text() + "_000.log"));
+    size_t lines = 0;
+    for (size_t at = 0; (at = log.find("device message", at)) != std::string::npos; ++at)
+        ++lines;
+    EXPECT_EQ(lines, CLogerManager::kFloodLines);
+    EXPECT_NE(log.find("other ( b.cpp ) : 9"), std::string::npos);
+    EXPECT_NE(log.find("450 more lines from ( a.cpp ) : 7 left out in one second"), std::string::npos) << log;
+    EXPECT_NE(log.find("later"), std::string::npos);
 }

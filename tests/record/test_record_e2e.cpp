@@ -269,8 +269,9 @@ TEST_F(RecordE2E, ScreenshotAtPictureSizeAndRecordingThatDecodes)
     EXPECT_GT(q.duration, 0.0);
     EXPECT_EQ(ffmpeg_errors(second).toStdString(), std::string());
 
-    // And one running when the video channel is lost (devsim drops it; the
-    // viewer goes on).
+    // And one running when the video channel is lost: devsim drops it, the
+    // viewer connects again and the recording goes on in the same file, its
+    // time stamps covering the break.
     viewer_process again;
     ASSERT_TRUE(again.start(viewer_exe, dev.launch, QString::fromStdString(x.name())));
     ASSERT_TRUE(wait_until([&] { return !x.find_windows("Orvane V2.1", true).empty(); }, 20000, 100));
@@ -287,7 +288,14 @@ TEST_F(RecordE2E, ScreenshotAtPictureSizeAndRecordingThatDecodes)
             return !third.isEmpty();
         },
         20000, 500));
+    const auto third_started = clock_type::now();
+    // The recording's length on either side of the break, not waits.
+    std::this_thread::sleep_for(std::chrono::seconds(4));
     EXPECT_TRUE(dev.command(QStringLiteral("close video")).startsWith(QStringLiteral("ok")));
+    std::this_thread::sleep_for(std::chrono::seconds(4));
+    x.click(rec.x(), rec.y());
+    const double wall =
+        std::chrono::duration_cast<std::chrono::milliseconds>(clock_type::now() - third_started).count() / 1000.0;
     probe r;
     EXPECT_TRUE(wait_until(
         [&] {
@@ -295,8 +303,13 @@ TEST_F(RecordE2E, ScreenshotAtPictureSizeAndRecordingThatDecodes)
             return r.duration > 0;
         },
         10000, 200))
-        << "the recording was not finished when the video channel was lost";
+        << "the recording was not finished when it was stopped";
     EXPECT_EQ(r.codec, QStringLiteral("h264"));
+    EXPECT_NEAR(r.duration, wall, wall / 10);
     EXPECT_EQ(ffmpeg_errors(third).toStdString(), std::string());
+    QStringList made = QDir(videos).entryList({QStringLiteral("recording-*.mkv")}, QDir::Files);
+    for (const QString& n : before)
+        made.removeAll(n);
+    EXPECT_EQ(made, QStringList{QFileInfo(third).fileName()});
     EXPECT_EQ(again.proc.state(), QProcess::Running);
 }

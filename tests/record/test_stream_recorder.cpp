@@ -8,6 +8,7 @@
 #include <QPainter>
 
 #include <filesystem>
+#include <fstream>
 
 #include "common/temp_dir.h"
 #include "encoder/c_h264_encoder.h"
@@ -17,6 +18,8 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 }
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -121,6 +124,12 @@ TEST(StreamRecorder, StartsAtTheNextKeyFrameAndOpensANewFileForANewSize)
         std::lock_guard<std::mutex> g(lock);
         notices.push_back(n);
     });
+    // The next file's name is held by a link to someone else's file: the
+    // recording takes the next free name and leaves the target alone.
+    const fs::path victim = dir.path() / "victim.txt";
+    std::ofstream(victim) << "not yours";
+    fs::create_symlink(victim, dir.path() / "rec-2.mkv");
+
     std::string error;
     ASSERT_TRUE(rec.start((dir.path() / "rec").string(), &error)) << error;
     EXPECT_TRUE(rec.recording());
@@ -132,6 +141,7 @@ TEST(StreamRecorder, StartsAtTheNextKeyFrameAndOpensANewFileForANewSize)
         t += ms(i == 15 ? 300 : 40);
         rec.push(small[i].data(), int(small[i].size()), t);
     }
+    t += std::chrono::seconds(10);  // a new size at most every 10 s
     for (const access_unit& u : large) {
         t += ms(40);
         rec.push(u.data(), int(u.size()), t);
@@ -142,7 +152,9 @@ TEST(StreamRecorder, StartsAtTheNextKeyFrameAndOpensANewFileForANewSize)
     const std::vector<std::string> files = rec.files();
     ASSERT_EQ(files.size(), 2u);
     EXPECT_EQ(files[0], (dir.path() / "rec.mkv").string());
-    EXPECT_EQ(files[1], (dir.path() / "rec-2.mkv").string());
+    EXPECT_EQ(files[1], (dir.path() / "rec-3.mkv").string());
+    EXPECT_TRUE(fs::is_symlink(dir.path() / "rec-2.mkv"));
+    EXPECT_EQ(read_all(victim), "not yours");
     EXPECT_EQ(rec.dropped(), 7u);  // units 3..9, before the first key frame
     {
         std::lock_guard<std::mutex> g(lock);
@@ -227,4 +239,44 @@ TEST(StreamRecorder, BurstsOfPicturesStayApartForReaders)
         said += line;
     EXPECT_EQ(pclose(p), 0);
     EXPECT_EQ(said, "");
+}
+
+TEST(StreamRecorder, ABreakGoesOnInTheSameFileAndSizesChangingTooFastEndTheRecording)
+{
+    TempDir dir;
+    const std::vector<access_unit> before = encode(320, 240, 10, 10);
+    const std::vector<access_unit> after = encode(320, 240, 10, 5);  // other parameter sets, same size
+    const std::vector<access_unit> other = encode(480, 272, 5, 5);
+    c_stream_recorder rec;
+    std::vector<c_stream_recorder::notice> notices;
+    std::mutex lock;
+    rec.set_notice([&](const c_stream_recorder::notice& n) {
+        std::lock_guard<std::mutex> g(lock);
+        notices.push_back(n);
+    });
+    std::string error;
+    ASSERT_TRUE(rec.start((dir.path() / "brk").string(), &error)) << error;
+    auto t = c_stream_recorder::clock::now();
+    for (const access_unit& u : before)
+        rec.push(u.data(), int(u.size()), t += ms(40));
+    // The connection is lost for 3 s; the new one starts inside a group
+    // of pictures, which waits for its key frame.
+    rec.mark_gap();
+    t += std::chrono::seconds(3);
+    for (size_t i = 3; i < after.size(); ++i)
+        rec.push(after[i].data(), int(after[i].size()), t += ms(40));
+    // A new size 4 s after the file began: too soon, the recording ends.
+    for (const access_unit& u : other)
+        rec.push(u.data(), int(u.size()), t += ms(40));
+    rec.stop();
+
+    ASSERT_EQ(rec.files().size(), 1u);
+    const file_report r = read_back(rec.files()[0]);
+    EXPECT_EQ(r.errors, 0);
+    ASSERT_EQ(r.pts_ms.size(), 15u);  // 10 before, 5 from the key frame at 5
+    EXPECT_EQ(r.pts_ms[10] - r.pts_ms[9], 3000 + 3 * 40);
+    EXPECT_GT(rec.bytes_written(), 0u);
+    std::lock_guard<std::mutex> g(lock);
+    ASSERT_FALSE(notices.empty());
+    EXPECT_EQ(notices.back().kind, c_stream_recorder::notice::failed);
 }

@@ -48,6 +48,8 @@ protected:
     {
         const QString target = dir + "/" + as;
         EXPECT_TRUE(QFile::copy(exe, target));
+        QFile marker(dir + "/h264video-portable");
+        EXPECT_TRUE(marker.open(QFile::WriteOnly));
         QFile::setPermissions(target, QFile::permissions(target) | QFile::ExeOwner | QFile::ExeUser);
         return target;
     }

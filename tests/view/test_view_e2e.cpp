@@ -195,18 +195,20 @@ TEST_F(ViewE2E, ActualSizeShowsPixelsScrollsAndMapsThePointerThroughTheScroll)
 {
     ASSERT_NO_FATAL_FAILURE(start(QSize(1920, 1080), 10));
 
-    // The tool bar's Actual Size button follows optimum size (align is
-    // hidden in absolute mode, set key always): one button pitch below it.
+    // The tool bar's Actual Size button follows the key menu button, which
+    // follows optimum size (align is hidden in absolute mode, set key
+    // always): one button pitch below the key menu.
     const QImage shot = x.screenshot();
     const QRect g = x.geometry(win);
     const int bar = g.width() - k_area_w;
     const QRect strip(g.left(), g.top(), bar, g.height());
     const QRgb barColour = shot.pixel(g.left() + 1, g.bottom() - 2);
-    const icon_hit hide = find_icon(shot, strip, icon_file("mouseHide.png"), barColour);
     const icon_hit opt = find_icon(shot, strip, icon_file("optres.png"), barColour);
+    const icon_hit menu = find_icon(shot, strip, icon_file("win.png"), barColour);
     ASSERT_LT(opt.err, 4.0);
-    ASSERT_GT(opt.pos.y(), hide.pos.y());
-    const QPoint actual = opt.centre() + QPoint(0, opt.pos.y() - hide.pos.y());
+    ASSERT_LT(menu.err, 6.0);
+    ASSERT_GT(menu.pos.y(), opt.pos.y());
+    const QPoint actual = menu.centre() + QPoint(0, menu.pos.y() - opt.pos.y());
     x.click(actual.x(), actual.y());
 
     // Pixel for pixel from the picture's top-left corner: right of the clock,

@@ -4,6 +4,7 @@
 
 #include "log/log.h"
 #include "tools/key_mouse/hid_keycodes.h"
+#include "tools/key_mouse/km_messages.h"
 
 namespace {
 
@@ -120,8 +121,8 @@ c_key_translator::c_key_translator()
     specialKeys[kKeyEscape] = 0x29;
     specialKeys[kKeyBackspace] = 0x2A;
     // The device expects keypad Enter for both.
-    specialKeys[kKeyReturn] = 0x58;
-    specialKeys[kKeyEnter] = 0x58;
+    specialKeys[kKeyReturn] = KM_USAGE_KEYPAD_ENTER;
+    specialKeys[kKeyEnter] = KM_USAGE_KEYPAD_ENTER;
     specialKeys[kKeyMenu] = 0x65;
     specialKeys[kKeyTab] = 0x2B;
     specialKeys[kKeyPrintScreen] = 0x46;
@@ -152,22 +153,76 @@ bool c_key_translator::lookup(int keyCode, unsigned char& code, bool logUnknown)
 void c_key_translator::reset()
 {
     std::memset(m_report, 0, sizeof m_report);
+    m_heldModifiers = 0;
+    m_shiftUsage = 0;
+    m_byPhysicalKey.clear();
 }
 
-bool c_key_translator::translate(int keyCode, bool pressed, unsigned char* out, int& outLength)
+int c_key_translator::shiftFor(int keyCode)
+{
+    // Where the character sits on a US keyboard: these need Shift there,
+    // digits and the other punctuation must not have it. Letters (and
+    // everything else) follow the Shift the user holds.
+    static const char shifted[] = "~!@#$%^&*()_+{}|:\"<>?";
+    static const char plain[] = "`1234567890-=[]\\;',./ ";
+    if (keyCode <= 0 || keyCode >= 0x7F)
+        return -1;
+    if (std::strchr(shifted, keyCode))
+        return 1;
+    if (std::strchr(plain, keyCode))
+        return 0;
+    return -1;
+}
+
+void c_key_translator::applyModifiers()
+{
+    unsigned char m = m_heldModifiers;
+    if (m_shiftUsage) {
+        m &= static_cast<unsigned char>(~(kLeftShift | kRightShift));
+        if (m_shiftWanted)
+            m |= kLeftShift;
+    }
+    m_report[0] = m;
+}
+
+bool c_key_translator::translate(int keyCode, bool pressed, unsigned char* out, int& outLength,
+                                 uint32_t physicalKey)
 {
     unsigned char code = 0;
-    if (!lookup(keyCode, code, true) || code == 0)
+    // A release lets go of what the same key's press sent: with other
+    // modifiers now, the key may stand for another character.
+    const auto held = physicalKey && !pressed ? m_byPhysicalKey.find(physicalKey) : m_byPhysicalKey.end();
+    if (held != m_byPhysicalKey.end()) {
+        code = held->second;
+        m_byPhysicalKey.erase(held);
+    } else if (!lookup(keyCode, code, true) || code == 0) {
         return false;
+    }
 
     if (isModifier(keyCode)) {
         if (pressed)
-            m_report[0] |= code;
+            m_heldModifiers |= code;
         else
-            m_report[0] &= static_cast<unsigned char>(~code);
+            m_heldModifiers &= static_cast<unsigned char>(~code);
     } else {
+        if (pressed) {
+            if (physicalKey)
+                m_byPhysicalKey[physicalKey] = code;
+            // The character's own Shift (or its absence) rides with it
+            // until its key is let go; then the held modifiers return.
+            const int shift = shiftFor(keyCode);
+            if (shift >= 0) {
+                m_shiftUsage = code;
+                m_shiftWanted = shift == 1;
+            } else {
+                m_shiftUsage = 0;
+            }
+        } else if (code == m_shiftUsage) {
+            m_shiftUsage = 0;
+        }
         updateKey(code, pressed);
     }
+    applyModifiers();
     std::memcpy(out, m_report, REPORT_SIZE);
     outLength = REPORT_SIZE;
     return true;
@@ -177,15 +232,17 @@ bool c_key_translator::translateUsage(uint8_t usage, bool pressed, unsigned char
 {
     if (usage == 0)
         return false;
+    usage = km_report_usage(usage);
     const uint8_t bit = hid_modifier_bit(usage);
     if (bit) {
         if (pressed)
-            m_report[0] |= bit;
+            m_heldModifiers |= bit;
         else
-            m_report[0] &= static_cast<unsigned char>(~bit);
+            m_heldModifiers &= static_cast<unsigned char>(~bit);
     } else {
         updateKey(usage, pressed);
     }
+    applyModifiers();
     std::memcpy(out, m_report, REPORT_SIZE);
     outLength = REPORT_SIZE;
     return true;

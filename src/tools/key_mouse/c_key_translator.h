@@ -15,8 +15,11 @@ public:
 
     // Updates the held-key report for one key event and copies it to out
     // (REPORT_SIZE bytes); outLength becomes 8. Returns false, touching
-    // nothing, when the key has no HID usage.
-    bool translate(int keyCode, bool pressed, unsigned char* out, int& outLength);
+    // nothing, when the key has no HID usage. physicalKey (a scan code, 0 for
+    // none) ties a release to its press: the release lets go of the usage
+    // the press sent. A character that needs Shift on a US keyboard (or must
+    // not have it) is sent with that Shift state until its key is released.
+    bool translate(int keyCode, bool pressed, unsigned char* out, int& outLength, uint32_t physicalKey = 0);
 
     // The same for a key given by its HID usage (a physical key): modifier
     // usages 0xE0..0xE7 become their own bit of byte 0, so left and right
@@ -44,6 +47,21 @@ private:
     // codes up to 223. Returns false when neither knows the key.
     bool lookup(int keyCode, unsigned char& code, bool logUnknown) const;
 
+    // -1: the character follows the held Shift; 0: without; 1: with Shift.
+    static int shiftFor(int keyCode);
+    // Byte 0 from the held modifiers and the pressed character's Shift.
+    void applyModifiers();
+
+    enum : unsigned char
+    {
+        kLeftShift = 0x02,
+        kRightShift = 0x20
+    };
+
     unsigned char m_report[REPORT_SIZE];
+    unsigned char m_heldModifiers = 0;      // what the user's modifier keys hold
+    unsigned char m_shiftUsage = 0;         // the held character whose Shift state applies
+    bool m_shiftWanted = false;
+    std::map<uint32_t, unsigned char> m_byPhysicalKey;  // usages sent by held keys
     std::map<int32_t, unsigned char> specialKeys;
 };

@@ -5,6 +5,7 @@
 #include <xkbcommon/xkbcommon.h>
 
 #include "tools/key_mouse/hid_keycodes.h"
+#include "tools/key_mouse/km_messages.h"
 
 namespace {
 
@@ -216,7 +217,7 @@ std::vector<c_xkb_typist::report> c_xkb_typist::reports(const std::u32string& te
             continue;
         }
         for (const hid_stroke& k : s) {
-            out.push_back({k.modifiers, 0, k.usage, 0, 0, 0, 0, 0});
+            out.push_back({k.modifiers, 0, km_report_usage(k.usage), 0, 0, 0, 0, 0});
             out.push_back({});
         }
     }

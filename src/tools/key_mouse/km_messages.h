@@ -23,6 +23,15 @@ constexpr int KM_MOUSE_ABS_LEN = 6;
 constexpr int KM_USERID_LEN = 4;
 constexpr int KM_ONE_BYTE_LEN = 1;  // keep-alive, privilege request, give-up answer, grab acknowledgement
 
+// Keyboard report usages: the device takes keypad Enter for either Enter key,
+// so the main Enter key's own usage never goes out.
+constexpr uint8_t KM_USAGE_ENTER = 0x28;
+constexpr uint8_t KM_USAGE_KEYPAD_ENTER = 0x58;
+constexpr uint8_t km_report_usage(uint8_t usage)
+{
+    return usage == KM_USAGE_ENTER ? KM_USAGE_KEYPAD_ENTER : usage;
+}
+
 // Absolute button state carried in byte 0 of the absolute report.
 constexpr int KM_ABS_NONE = 0;
 constexpr int KM_ABS_LEFT = 1;

@@ -1,6 +1,13 @@
 #include "tools/record/c_stream_recorder.h"
 
 #include "log/log.h"
+#include "tools/files/safe_file.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -18,6 +25,9 @@ namespace {
 
 // Time stamps of consecutive pictures differ by at least this much.
 const int k_min_gap_ms = 2;
+// A new file (a new picture size) at most this often; a stream that changes
+// size faster ends the recording instead of filling the directory.
+const std::chrono::seconds k_min_file_span(10);
 
 enum : uint8_t
 {
@@ -72,11 +82,14 @@ struct c_stream_recorder::muxer
 {
     AVFormatContext* fmt = nullptr;
     AVPacket* packet = nullptr;
+    int fd = -1;
     std::string path;
     bool header = false;
     bool broken = false;    // a write failed: units are dropped until stop
     bool need_key = true;   // waiting for a key frame to (re)start at
     std::vector<uint8_t> parameter_sets;
+    int width = 0;
+    int height = 0;
     clock::time_point origin;
     int64_t last_pts = -1;
     int64_t last_duration = 0;
@@ -88,24 +101,80 @@ struct c_stream_recorder::muxer
 
     ~muxer() { close(false); }
 
-    bool open(const std::string& file, std::string* error)
+    // Creates the first free file of the series from index on: never one that
+    // exists, never through a link (another viewer, or a planted name).
+    bool open(const std::string& stem, int index, std::string* error)
     {
-        path = file;
-        int rc = avformat_alloc_output_context2(&fmt, nullptr, "matroska", file.c_str());
-        if (rc >= 0 && fmt)
-            rc = avio_open(&fmt->pb, file.c_str(), AVIO_FLAG_WRITE);
-        if (rc < 0 || !fmt) {
-            *error = av_error_text(rc < 0 ? rc : AVERROR(ENOMEM));
-            avformat_free_context(fmt);
-            fmt = nullptr;
+        QString chosen, reason;
+        fd = safe_file::create_new(QString::fromStdString(stem), QStringLiteral(".mkv"), &chosen, &reason, index);
+        if (fd < 0) {
+            *error = reason.toStdString();
             return false;
         }
+        path = QFile::encodeName(chosen).toStdString();
+        const int k_io_buffer = 64 * 1024;
+        auto* buffer = static_cast<unsigned char*>(av_malloc(k_io_buffer));
+        AVIOContext* pb = buffer ? avio_alloc_context(buffer, k_io_buffer, 1, this, nullptr, &muxer::write_fd, &muxer::seek_fd)
+                                 : nullptr;
+        int rc = pb ? avformat_alloc_output_context2(&fmt, nullptr, "matroska", path.c_str()) : AVERROR(ENOMEM);
+        if (rc < 0 || !fmt) {
+            *error = av_error_text(rc < 0 ? rc : AVERROR(ENOMEM));
+            if (pb)
+                av_freep(&pb->buffer);
+            else
+                av_free(buffer);
+            avio_context_free(&pb);
+            avformat_free_context(fmt);
+            fmt = nullptr;
+            close_fd(true);
+            return false;
+        }
+        fmt->pb = pb;
+        fmt->flags |= AVFMT_FLAG_CUSTOM_IO;
         packet = av_packet_alloc();
         return packet != nullptr;
     }
 
-    bool begin(const std::vector<uint8_t>& sets, int width, int height, std::string* error)
+    static int write_fd(void* opaque, uint8_t* buf, int size)
     {
+        auto* self = static_cast<muxer*>(opaque);
+        int done = 0;
+        while (done < size) {
+            const ssize_t n = ::write(self->fd, buf + done, size_t(size - done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return AVERROR(n < 0 ? errno : EIO);
+            done += int(n);
+        }
+        return size;
+    }
+
+    static int64_t seek_fd(void* opaque, int64_t offset, int whence)
+    {
+        auto* self = static_cast<muxer*>(opaque);
+        if (whence == AVSEEK_SIZE) {
+            struct stat st;
+            return ::fstat(self->fd, &st) == 0 ? int64_t(st.st_size) : AVERROR(errno);
+        }
+        const off_t at = ::lseek(self->fd, off_t(offset), whence & ~AVSEEK_FORCE);
+        return at < 0 ? AVERROR(errno) : int64_t(at);
+    }
+
+    void close_fd(bool remove)
+    {
+        if (fd < 0)
+            return;
+        ::close(fd);
+        fd = -1;
+        if (remove)
+            std::remove(path.c_str());
+    }
+
+    bool begin(const std::vector<uint8_t>& sets, int w, int h, std::string* error)
+    {
+        width = w;
+        height = h;
         AVStream* st = avformat_new_stream(fmt, nullptr);
         if (!st) {
             *error = "no stream";
@@ -121,8 +190,8 @@ struct c_stream_recorder::muxer
         AVCodecParameters* par = st->codecpar;
         par->codec_type = AVMEDIA_TYPE_VIDEO;
         par->codec_id = AV_CODEC_ID_H264;
-        par->width = width;
-        par->height = height;
+        par->width = w;
+        par->height = h;
         // Annex B parameter sets: the muxer turns them into the codec private
         // data and the units into length-prefixed blocks.
         par->extradata = static_cast<uint8_t*>(av_mallocz(sets.size() + AV_INPUT_BUFFER_PADDING_SIZE));
@@ -184,12 +253,19 @@ struct c_stream_recorder::muxer
                     reason = av_error_text(rc);
                 }
             }
-            avio_closep(&fmt->pb);
+            if (fmt->pb) {
+                avio_flush(fmt->pb);
+                if (fmt->pb->error < 0 && ok) {
+                    ok = false;
+                    reason = av_error_text(fmt->pb->error);
+                }
+                av_freep(&fmt->pb->buffer);
+                avio_context_free(&fmt->pb);
+            }
             avformat_free_context(fmt);
             fmt = nullptr;
-            if (!header)
-                std::remove(path.c_str());
         }
+        close_fd(!header);
         av_packet_free(&packet);
         header = false;
         has_pending = false;
@@ -234,11 +310,12 @@ bool c_stream_recorder::start(const std::string& base_path, std::string* error)
         m_gap = false;
         m_stopping = false;
     }
+    m_bytes_written.store(0);
     // The first file is created now, so a directory that cannot be written
     // fails here, where the user started the recording.
     auto mux = std::make_unique<muxer>();
     std::string reason;
-    if (!mux->open(file_name(1), &reason)) {
+    if (!mux->open(m_base, 1, &reason)) {
         LOG_ERROR("recording: cannot create %s: %s", file_name(1).c_str(), reason.c_str());
         if (error)
             *error = reason;
@@ -252,6 +329,12 @@ bool c_stream_recorder::start(const std::string& base_path, std::string* error)
     m_accepting.store(true);
     m_writer = std::thread([this] { run(); });
     return true;
+}
+
+void c_stream_recorder::mark_gap()
+{
+    std::lock_guard<std::mutex> g(m_lock);
+    m_gap = true;
 }
 
 void c_stream_recorder::stop()
@@ -397,15 +480,30 @@ void c_stream_recorder::run()
         }
 
         std::string reason;
-        if (key && m.header && info.parameter_sets != m.parameter_sets) {
-            // New parameter sets (a new picture size): the codec private data
-            // of a Matroska track is fixed, so a new file takes them.
+        int new_width = 0, new_height = 0;
+        if (key && m.header && info.parameter_sets != m.parameter_sets &&
+            picture_size(it.data.data(), it.length, &new_width, &new_height) &&
+            (new_width != m.width || new_height != m.height)) {
+            // A new picture size: the codec private data of a Matroska track
+            // is fixed, so a new file takes it. Other changes of the
+            // parameter sets travel in the key frames themselves. A stream
+            // that changes size all the time would make a file a picture.
+            if (it.arrival - m.origin < k_min_file_span) {
+                std::string closing;
+                if (!m.close(true, &closing))
+                    LOG_ERROR("recording: closing %s: %s", m.path.c_str(), closing.c_str());
+                m.broken = true;  // what follows is dropped until stop
+                LOG_ERROR("recording: the picture size changes too often (%dx%d after %dx%d); recording stopped",
+                          new_width, new_height, m.width, m.height);
+                notify(notice::failed, "the picture size changes too often");
+                continue;
+            }
             std::string closing;
             if (!m.close(true, &closing))
                 LOG_ERROR("recording: closing %s: %s", m.path.c_str(), closing.c_str());
             m_mux = std::make_unique<muxer>();
             ++file_index;
-            if (!m_mux->open(file_name(file_index), &reason)) {
+            if (!m_mux->open(m_base, file_index, &reason)) {
                 m_mux->broken = true;
                 LOG_ERROR("recording: cannot create %s: %s", file_name(file_index).c_str(), reason.c_str());
                 notify(notice::failed, "cannot create " + file_name(file_index) + ": " + reason);
@@ -445,6 +543,7 @@ void c_stream_recorder::run()
             notify(notice::failed, out.path + ": " + reason);
             continue;
         }
+        m_bytes_written.fetch_add(it.length, std::memory_order_relaxed);
         if (out.last_pts >= 0)
             out.last_duration = pts - out.last_pts;
         out.last_pts = pts;

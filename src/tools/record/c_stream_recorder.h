@@ -28,9 +28,13 @@
 // comes before the first one is dropped. Time stamps are the arrival times in
 // milliseconds from the file's first picture (steady clock; the wall-clock
 // start is the file's creation time), at least 2 ms apart so that a burst
-// after a stall keeps its order for every reader. When the parameter sets change
-// (a new picture size), the current file is closed and the next one starts
-// with that key frame: base.mkv, base-2.mkv, base-3.mkv ...
+// after a stall keeps its order for every reader. When the picture size
+// changes, the current file is closed and the next one starts with that key
+// frame under the next free name: base.mkv, base-2.mkv, base-3.mkv ... (at
+// most one new file per 10 s; a stream that changes size faster ends the
+// recording with a failure notice). A break in the stream (the video
+// connection lost and made again) goes on in the same file from the next key
+// frame; the time stamps keep the real time between.
 //
 // start() and stop() are for one controlling thread (the GUI); push() for
 // one producer. Every member is safe to call concurrently with push().
@@ -75,6 +79,11 @@ public:
 
     // Producer: one complete Annex B access unit.
     void push(const uint8_t* unit, int length, clock::time_point arrival);
+    // The stream broke off (its connection was lost): what comes next is
+    // written from its first key frame on.
+    void mark_gap();
+    // Bytes of pictures written into the files of this recording.
+    uint64_t bytes_written() const { return m_bytes_written.load(std::memory_order_relaxed); }
 
     // The files of this (or the last) recording, oldest first.
     std::vector<std::string> files() const;
@@ -123,6 +132,7 @@ private:
     notice_fn m_notice;
 
     std::atomic<bool> m_accepting{false};  // cheap check before the copy
+    std::atomic<uint64_t> m_bytes_written{0};
     std::unique_ptr<muxer> m_mux;           // the writer thread's while it runs
     std::thread m_writer;
 };
