@@ -229,5 +229,9 @@ void c_devsim_channel::serve(const std::shared_ptr<c_devsim_conn>& conn)
             m_dev.events().note(m_name, "error", {{QStringLiteral("error"), QString::fromStdString(m_error)}});
             return;
         }
+        if (body[0] == 50 && m_dev.options().closeAfterOpening) {
+            m_error = "closed after the opening (--close-after-opening)";
+            return;
+        }
     }
 }

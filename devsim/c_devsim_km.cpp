@@ -198,7 +198,7 @@ bool c_devsim_km::on_frame(const uint8_t* header, uint8_t* body, uint32_t len)
             break;
         }
         const uint32_t id = read_be32(body + 1);
-        const bool known = id == m_dev.options().userID;
+        const bool known = id == m_dev.options().userID && !m_dev.options().refuseLogin;
         f.insert(QStringLiteral("name"), QStringLiteral("userid"));
         f.insert(QStringLiteral("userID"), qint64(id));
         f.insert(QStringLiteral("accepted"), known);

@@ -294,7 +294,7 @@ bool c_devsim_media::on_frame(const uint8_t* header, uint8_t* body, uint32_t len
         if (len < 5)
             break;
         const uint32_t id = read_be32(body + 1);
-        const bool ok = id == m_dev.options().userID;
+        const bool ok = id == m_dev.options().userID && !m_dev.options().refuseLogin;
         f.insert(QStringLiteral("name"), QStringLiteral("userid"));
         f.insert(QStringLiteral("userID"), qint64(id));
         f.insert(QStringLiteral("accepted"), ok);

@@ -85,6 +85,10 @@ QString c_devsim_options::usage()
         "  --bitrate KBPS        average bit rate instead of --crf\n"
         "  --step N              pixels per picture position request (default 8)\n"
         "  --x11 DISPLAY         capture this X display and inject input into it\n"
+        "Login:\n"
+        "  --refuse-login        answer every user identification with 50 01\n"
+        "  --close-after-opening close each connection right after answering its\n"
+        "                        user identification (as with a wrong key)\n"
         "KM channel:\n"
         "  --km-delay MS         wait before each answer (default 0)\n"
         "  --km-no-answer        never answer KM messages\n"
@@ -262,6 +266,10 @@ bool c_devsim_options::parse(const QStringList& args, QString* error, bool* help
             kmDelayMs = int(n);
         } else if (name == QLatin1String("--km-no-answer")) {
             kmAnswer = false;
+        } else if (name == QLatin1String("--refuse-login")) {
+            refuseLogin = true;
+        } else if (name == QLatin1String("--close-after-opening")) {
+            closeAfterOpening = true;
         } else if (name == QLatin1String("--km-cipher")) {
             if (!next(&v))
                 return false;

@@ -32,6 +32,11 @@ public:
     QString userNM = QStringLiteral("admin");
     uint32_t userID = 1;
     uint32_t mouseMode = 1;  // 0 relative, 1 absolute
+    // Login: every user identification refused (50 01); or each connection
+    // closed right after its user identification is answered, as a device
+    // does whose key does not match.
+    bool refuseLogin = false;
+    bool closeAfterOpening = false;
 
     // desEncode: the device enciphers with it, the viewer deciphers what it receives.
     // desDecode: the viewer enciphers KM messages with it, the device deciphers them.

@@ -63,7 +63,7 @@ bool c_devsim_video::on_frame(const uint8_t* header, uint8_t* body, uint32_t len
     const uint8_t type = body[0];
     if (type == 50 && len >= 5) {
         const uint32_t id = read_be32(body + 1);
-        const bool ok = id == o.userID;
+        const bool ok = id == o.userID && !o.refuseLogin;
         f.insert(QStringLiteral("name"), QStringLiteral("userid"));
         f.insert(QStringLiteral("userID"), qint64(id));
         f.insert(QStringLiteral("accepted"), ok);

@@ -42,6 +42,8 @@ class c_picture_view;
 class c_mouse_translator;
 class c_key_translator;
 class c_ui_u_setting_dlg;
+class c_session_status;
+class c_session_overlay;
 class c_desktop_input;
 class c_character_keys;
 
@@ -159,9 +161,11 @@ private:
     QSize decodedSize() const;
     std::shared_ptr<c_video_pipeline> currentPipeline() const;
 
-    // ---- channel state (GUI thread) ----
-    void onChannelState(const QString& channel, channel_state state, int attempt, const QString& reason);
-    void updateConnectionOverlay();
+    // ---- channel state (GUI thread): kept by m_status, shown by m_overlay ----
+    void setupSessionStatus();
+    // A channel's keeper reported a state (any thread): passed to m_status.
+    void postChannelState(const QString& channel, channel_state state, int attempt, const std::string& reason);
+    void retryRefusedChannels();
 
     // ---- statistics overlay and notice line (h264video_stats.cpp) ----
     void setupStats();
@@ -180,9 +184,7 @@ private:
         uint64_t sectors = 0;
     };
     QLabel* m_statsLabel = nullptr;
-    QLabel* m_noticeLabel = nullptr;
     QTimer* m_statsTimer = nullptr;
-    QTimer* m_noticeTimer = nullptr;
     QElapsedTimer m_statsClock;
     StatsSample m_statsLast;
     uint64_t m_picturesShown = 0;
@@ -218,15 +220,8 @@ private:
     std::unique_ptr<c_km_channel> m_km;
     std::unique_ptr<c_video_channel> m_video;
     static std::atomic<bool> s_kmOwnSender;
-    // Channels that are down, by name, with their attempt count; shown over the picture.
-    struct DownChannel
-    {
-        QString name;
-        int attempt = 0;
-        QString reason;
-    };
-    std::vector<DownChannel> m_downChannels;
-    QLabel* m_connOverlay = nullptr;
+    c_session_status* m_status = nullptr;
+    c_session_overlay* m_overlay = nullptr;
 
     // ---- translators ----
     std::shared_ptr<c_mouse_translator> m_mouseTranslator;

@@ -18,6 +18,7 @@
 #include "tools/key_mouse/c_mouse_translator.h"
 #include "tools/key_mouse/km_messages.h"
 #include "session/c_km_channel.h"
+#include "session/c_session_status.h"
 #include "session/c_video_channel.h"
 #include "tools/socket/tick_count.h"
 #include "ui/c_config_file.h"
@@ -193,10 +194,11 @@ bool H264Video::create_km_socket(const char* host, unsigned int port)
         HandleKMData(m_km.get(), body, plain, len);
     });
     m_km->set_state_handler([this](channel_state st, int attempt, const std::string& reason) {
-        const QString r = QString::fromStdString(reason);
+        postChannelState(QStringLiteral("KM"), st, attempt, reason);
+    });
+    m_km->set_answer_state_handler([this] {
         QMetaObject::invokeMethod(
-            this, [this, st, attempt, r] { onChannelState(QStringLiteral("KM"), st, attempt, r); },
-            Qt::QueuedConnection);
+            this, [this] { m_status->set_answers_late(m_km && m_km->answers_late()); }, Qt::QueuedConnection);
     });
     // Queues the user id and then the privilege state request.
     m_km->start(s_kmOwnSender.load());

@@ -12,6 +12,7 @@
 
 #include "h264video.h"
 #include "session/c_km_channel.h"
+#include "session/c_session_status.h"
 #include "session/c_video_channel.h"
 #include "thread/c_media_protocol.h"
 #include "tools/decoder/c_video_pipeline.h"
@@ -20,20 +21,6 @@
 namespace {
 
 const int STATS_PERIOD_MS = 500;
-const int NOTICE_SHOWN_MS = 10000;
-
-QLabel* overlayLabel(QWidget* parent, const char* name)
-{
-    auto* l = new QLabel(parent);
-    l->setObjectName(QString::fromLatin1(name));
-    l->setAttribute(Qt::WA_TransparentForMouseEvents);
-    l->setTextFormat(Qt::PlainText);
-    // Light text on a dark veil reads on any picture.
-    l->setStyleSheet(QStringLiteral("QLabel { background-color: rgba(0, 0, 0, 170); color: #f0f0f0; padding: 6px; "
-                                    "font-family: monospace; font-size: 9pt; border-radius: 4px; }"));
-    l->hide();
-    return l;
-}
 
 // A channel's state in the interface language (the log keeps the English word).
 QString state_text(channel_state s)
@@ -55,13 +42,10 @@ void H264Video::setupStats()
     m_statsLabel->setObjectName(QStringLiteral("statsOverlay"));
     m_statsLabel->setAttribute(Qt::WA_TransparentForMouseEvents);
     m_statsLabel->hide();
-    m_noticeLabel = overlayLabel(ui.label, "noticeLine");
+    setupSessionStatus();
     m_statsTimer = new QTimer(this);
     m_statsTimer->setInterval(STATS_PERIOD_MS);
     connect(m_statsTimer, &QTimer::timeout, this, &H264Video::refreshStats);
-    m_noticeTimer = new QTimer(this);
-    m_noticeTimer->setSingleShot(true);
-    connect(m_noticeTimer, &QTimer::timeout, m_noticeLabel, &QLabel::hide);
     ui.toolBar->addAction(ui.actionStats);
     connect(ui.actionStats, &QAction::toggled, this, &H264Video::setStatsShown);
 }
@@ -172,22 +156,25 @@ void H264Video::refreshStats()
 
 void H264Video::showNotice(const QString& text)
 {
-    if (!m_noticeLabel)
-        return;
-    m_noticeLabel->setText(text);
-    m_noticeLabel->setMaximumWidth(std::max(200, ui.label->width() - 16));
-    m_noticeLabel->setWordWrap(true);
-    m_noticeLabel->adjustSize();
-    m_noticeLabel->move(8, std::max(8, ui.label->height() - m_noticeLabel->height() - 8));
-    m_noticeLabel->show();
-    m_noticeLabel->raise();
-    m_noticeTimer->start(NOTICE_SHOWN_MS);
+    if (m_status)
+        m_status->notice(text);
 }
 
 void H264Video::checkNotices()
 {
     // Said once per change, so a lasting problem does not keep the line busy.
     c_media_protocol* media = m_mediaDialog ? &m_mediaDialog->protocol() : nullptr;
+    // The media channel matters to the user while a disk is mapped: then its
+    // loss shows like the others'.
+    if (media) {
+        const channel_state st = media->state();
+        const bool down = st == channel_state::reconnecting || st == channel_state::refused;
+        if (down && (media->is_mapped() || st == channel_state::refused))
+            m_status->set_channel(QStringLiteral("media"), st, media->reconnect_attempts(),
+                                  QString::fromStdString(media->state_reason()));
+        else if (st == channel_state::connected || st == channel_state::stalled)
+            m_status->set_channel(QStringLiteral("media"), channel_state::connected, 0, QString());
+    }
     const bool stalled = media && media->state() == channel_state::stalled;
     if (stalled && !m_mediaStallNoticed)
         showNotice(tr("Virtual media: the device has not read or acknowledged anything for 10 s (stalled)."));

@@ -1,6 +1,5 @@
-// The video channel glue (connect, pictures, LED state) and what the window
-// shows about the channels' state: a notice over the picture while one is
-// down and being connected again.
+// The video channel glue (connect, pictures, LED state) and the hand-over of
+// the channels' state to the session status, which the overlay shows.
 #include <QLabel>
 #include <QMetaObject>
 #include <cstring>
@@ -9,7 +8,11 @@
 #include "log/log.h"
 #include "tools/record/c_stream_recorder.h"
 #include "session/c_km_channel.h"
+#include "session/c_session_status.h"
 #include "session/c_video_channel.h"
+#include "thread/c_media_protocol.h"
+#include "ui/c_ui_u_setting_dlg.h"
+#include "view/c_session_overlay.h"
 #include "session_params.h"
 #include "tools/decoder/c_video_pipeline.h"
 
@@ -48,10 +51,7 @@ bool H264Video::videoOpen()
     });
     m_video->set_led_handler([this](uint8_t bits) { applyLedState(bits); });
     m_video->set_state_handler([this](channel_state st, int attempt, const std::string& reason) {
-        const QString r = QString::fromStdString(reason);
-        QMetaObject::invokeMethod(
-            this, [this, st, attempt, r] { onChannelState(QStringLiteral("video"), st, attempt, r); },
-            Qt::QueuedConnection);
+        postChannelState(QStringLiteral("video"), st, attempt, reason);
     });
     m_video->start();
     return true;
@@ -76,67 +76,47 @@ unsigned char H264Video::on_net_msg(const void* sender, const unsigned char* bod
 
 // ------------------------------------------------------------ channel state
 
-void H264Video::onChannelState(const QString& channel, channel_state state, int attempt, const QString& reason)
+void H264Video::setupSessionStatus()
 {
-    auto it = std::find_if(m_downChannels.begin(), m_downChannels.end(),
-                           [&](const DownChannel& d) { return d.name == channel; });
-    if (state == channel_state::connected) {
-        const bool wasDown = it != m_downChannels.end();
-        if (wasDown) {
-            m_downChannels.erase(it);
-            showNotice(tr("%1 channel connected again").arg(channel));
-        }
+    m_status = new c_session_status(this);
+    m_overlay = new c_session_overlay(ui.label);
+    connect(m_status, &c_session_status::changed, this, [this] {
+        m_overlay->set_box(m_status->overlay_text(), m_status->offer_retry());
+        m_overlay->set_notices(m_status->notices());
+    });
+    connect(m_overlay, &c_session_overlay::retry_requested, this, &H264Video::retryRefusedChannels);
+    connect(m_status, &c_session_status::channel_down, this, [this](const QString& channel) {
+        // A recording goes on across the break, from the next key frame.
+        if (channel == QLatin1String("video") && m_recorder)
+            m_recorder->mark_gap();
+        // Dropped while down; only the translators' state matters.
+        if (channel == QLatin1String("KM"))
+            releaseHeldInput(false);
+    });
+    connect(m_status, &c_session_status::channel_up_again, this, [this](const QString& channel) {
         // Nothing stays held on the remote computer: the channel has sent the
         // all-released reports; the window forgets what it thought was held.
-        if (wasDown && channel == QLatin1String("KM"))
+        if (channel == QLatin1String("KM"))
             releaseHeldInput(false);
-    } else if (state == channel_state::reconnecting) {
-        // A recording goes on across the break, from the next key frame.
-        if (it == m_downChannels.end() && channel == QLatin1String("video") && m_recorder)
-            m_recorder->mark_gap();
-        if (it == m_downChannels.end()) {
-            m_downChannels.push_back(DownChannel{channel, attempt, reason});
-            showNotice(tr("%1 channel lost (%2): reconnecting\u2026").arg(channel, reason));
-            if (channel == QLatin1String("KM"))
-                releaseHeldInput(false);  // dropped while down; only the translators' state matters
-        } else {
-            it->attempt = attempt;
-            if (!reason.isEmpty())
-                it->reason = reason;
-        }
-    }
-    updateConnectionOverlay();
+    });
 }
 
-void H264Video::updateConnectionOverlay()
+void H264Video::postChannelState(const QString& channel, channel_state state, int attempt, const std::string& reason)
 {
-    if (m_downChannels.empty()) {
-        if (m_connOverlay)
-            m_connOverlay->hide();
-        return;
+    const QString r = QString::fromStdString(reason);
+    QMetaObject::invokeMethod(
+        this, [this, channel, state, attempt, r] { m_status->set_channel(channel, state, attempt, r); },
+        Qt::QueuedConnection);
+}
+
+void H264Video::retryRefusedChannels()
+{
+    for (const QString& name : m_status->refused_channels()) {
+        if (name == QLatin1String("KM") && m_km)
+            m_km->retry();
+        else if (name == QLatin1String("video") && m_video)
+            m_video->retry();
+        else if (name == QLatin1String("media") && m_mediaDialog)
+            m_mediaDialog->protocol().retry();
     }
-    if (!m_connOverlay) {
-        m_connOverlay = new QLabel(ui.label);
-        m_connOverlay->setObjectName(QStringLiteral("connectionOverlay"));
-        m_connOverlay->setAttribute(Qt::WA_TransparentForMouseEvents);
-        m_connOverlay->setAlignment(Qt::AlignCenter);
-        m_connOverlay->setWordWrap(true);
-        m_connOverlay->setStyleSheet(QStringLiteral(
-            "QLabel { background-color: rgba(0, 0, 0, 180); color: white; padding: 12px; border-radius: 6px; "
-            "font-size: 14pt; }"));
-    }
-    QString text = tr("Connection to the device lost \u2014 reconnecting\u2026");
-    for (const DownChannel& d : m_downChannels) {
-        text += QLatin1Char('\n') + tr("%1 channel, attempt %2").arg(d.name).arg(d.attempt);
-        if (!d.reason.isEmpty())
-            text += QStringLiteral(" (%1)").arg(d.reason);
-    }
-    m_connOverlay->setText(text);
-    const QSize area = ui.label->size();
-    const int w = std::min(area.width() - 20, 640);
-    m_connOverlay->setFixedWidth(std::max(w, 100));
-    m_connOverlay->adjustSize();
-    m_connOverlay->move((area.width() - m_connOverlay->width()) / 2, (area.height() - m_connOverlay->height()) / 2);
-    m_connOverlay->show();
-    m_connOverlay->raise();
 }

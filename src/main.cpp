@@ -14,6 +14,7 @@
 #include <string>
 
 #include "app/command_line.h"
+#include "app/display_check.h"
 #include "app/paths.h"
 #include "app/shutdown.h"
 #include "app/translations.h"
@@ -23,6 +24,7 @@
 #include "log/log.h"
 #include "platform/platform_choice.h"
 #include "session_params.h"
+#include "ui/c_connect_dlg.h"
 
 #ifdef KVM_STARTUP_PROBE
 // Test build only: the logger echoes to the console, the modal box is closed
@@ -139,13 +141,25 @@ int main(int argc, char* argv[])
     // the argument so other local users cannot read it in the process list.
     char buf[LAUNCH_BUFFER_SIZE];
     if (cmd.launchFromStdin) {
-        QByteArray line = read_launch_line(STDIN_FILENO, 64 * 1024);
+        QByteArray line;
+        std::string why;
+        if (!read_launch_line(STDIN_FILENO, 64 * 1024, LAUNCH_STDIN_TIMEOUT_MS, &line, &why)) {
+            std::fprintf(stderr, "%s: %s\n", argv[0], why.c_str());
+            return 2;
+        }
         launch_prepare(line.constData(), buf);
         line.fill('\0');
     } else {
         launch_prepare(cmd.launchIndex > 0 ? argv[cmd.launchIndex] : nullptr, buf);
         if (cmd.launchIndex > 0)
             hide_argument(argv[cmd.launchIndex]);
+    }
+
+    // Without a display Qt would abort (and leave a crash record): say so in one line.
+    const std::string noDisplay = missing_display_text(argv[0]);
+    if (!noDisplay.empty()) {
+        std::fputs(noDisplay.c_str(), stderr);
+        return 1;
     }
 
     // Qt sees only the program name (options are ours, the launch string is
@@ -155,7 +169,9 @@ int main(int argc, char* argv[])
     int qtArgc = platformName.isEmpty() ? 1 : 3;
     char platformOption[] = "-platform";
     char* qtArgv[] = {argv[0], platformOption, platformName.data(), nullptr};
+    begin_display_guard(argv[0]);
     QApplication* app = new QApplication(qtArgc, qtArgv);
+    end_display_guard();
     // The Wayland app id: the desktop entry's name, for its icon and title.
     QGuiApplication::setDesktopFileName(QStringLiteral("io.github.h264video.H264Video"));
     // The interface language, before the first text is shown.
@@ -164,6 +180,18 @@ int main(int argc, char* argv[])
 #ifdef KVM_STARTUP_PROBE
     start_logger(cmd.logLevelGiven ? cmd.logLevel : LOG_LEVEL_TRACE, true);
 #endif
+
+    // Started from the desktop menu: the launch string is asked for.
+    if (cmd.connectDialog && cmd.launchIndex < 0 && !cmd.launchFromStdin) {
+        c_connect_dlg dialog;
+        if (dialog.exec() != QDialog::Accepted) {
+            delete app;
+            return 0;
+        }
+        QByteArray text = dialog.take_launch_string();
+        launch_prepare(text.constData(), buf);
+        text.fill('\0');
+    }
 
     if (launch_is_companion(buf)) {
         int rc = run_companion(buf);

@@ -2,10 +2,12 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <strings.h>
 
@@ -63,6 +65,8 @@ command_line parse_command_line(int argc, char** argv)
         } else if (std::strcmp(a, "--version") == 0) {
             c.action = command_line::VERSION;
             return c;
+        } else if (std::strcmp(a, "--connect") == 0) {
+            c.connectDialog = true;
         } else if (std::strcmp(a, "--log-level") == 0 || std::strncmp(a, "--log-level=", 12) == 0) {
             const char* value = a[11] == '=' ? a + 12 : (i + 1 < argc ? argv[++i] : nullptr);
             if (!value)
@@ -85,11 +89,15 @@ std::string usage_text(const char* program, const QString& settingsDir, const QS
     std::string t;
     t += "Usage: " + p + " [OPTION]... LAUNCH_STRING\n";
     t += "       " + p + " [OPTION]... -\n";
+    t += "       " + p + " --connect\n";
     t += "Shows the screen of a KVM-over-IP device and sends it keyboard and mouse input.\n";
     t += "The launch string (normally passed by the device's web page or a launcher) holds\n";
-    t += "the device's address, ports and session keys.\n\n";
+    t += "the device's address, ports and session keys. The device's web page hands it\n";
+    t += "over when it starts the viewer; it can also be pasted into the Connect dialog.\n\n";
     t += "Options:\n";
-    t += "  -                      read the launch string from standard input (first line)\n";
+    t += "  -                      read the launch string from standard input (first line,\n";
+    t += "                         within 10 s)\n";
+    t += "      --connect          without a launch string: ask for one in a dialog\n";
     t += "      --log-level LEVEL  trace, debug, info (default), warn, error, alarm, fatal\n";
     t += "                         or off\n";
     t += "  -h, --help             show this text and exit\n";
@@ -99,7 +107,8 @@ std::string usage_text(const char* program, const QString& settingsDir, const QS
     t += "  settings (key.xml, config.xml, clientSize.config): " + settingsDir.toStdString() + "\n";
     t += "  logs (log/) and crash record (crash.dat):         " + stateDir.toStdString() + "\n\n";
     t += "Exit status: 0 when the window was closed or the program was ended by SIGTERM,\n";
-    t += "SIGINT or SIGHUP (also after a connection error message), 2 for a command-line error.\n";
+    t += "SIGINT or SIGHUP (also after a connection error message), 1 without a display,\n";
+    t += "2 for a command-line error or no launch string on standard input.\n";
     return t;
 }
 
@@ -108,21 +117,44 @@ std::string version_text(const char* program)
     return build_info_text(base_name(program).c_str());
 }
 
-QByteArray read_launch_line(int fd, size_t maxBytes)
+bool read_launch_line(int fd, size_t maxBytes, int timeoutMs, QByteArray* line, std::string* error)
 {
-    QByteArray line;
-    char c;
-    while (size_t(line.size()) < maxBytes) {
-        const ssize_t n = ::read(fd, &c, 1);
+    using clock = std::chrono::steady_clock;
+    const auto deadline = clock::now() + std::chrono::milliseconds(timeoutMs);
+    line->clear();
+    while (size_t(line->size()) < maxBytes) {
+        const int left =
+            int(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now()).count());
+        pollfd p{fd, POLLIN, 0};
+        const int r = left > 0 ? ::poll(&p, 1, left) : 0;
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r == 0) {
+            *error = "no launch string on standard input within " + std::to_string(timeoutMs / 1000) +
+                     " s (a line ended by a line feed, or the end of the input, was expected)";
+            line->fill('\0');
+            return false;
+        }
+        char c;
+        const ssize_t n = r < 0 ? -1 : ::read(fd, &c, 1);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0 || c == '\n')
             break;
-        line.append(c);
+        if (c == '\0') {
+            *error = "the launch string on standard input holds a NUL byte";
+            line->fill('\0');
+            return false;
+        }
+        line->append(c);
     }
-    if (line.endsWith('\r'))
-        line.chop(1);
-    return line;
+    if (line->endsWith('\r'))
+        line->chop(1);
+    if (line->isEmpty()) {
+        *error = "the launch string on standard input is empty";
+        return false;
+    }
+    return true;
 }
 
 void hide_argument(char* arg)

@@ -11,12 +11,13 @@ struct command_line
     action_t action = RUN;
     int launchIndex = -1;  // argv index of the launch string; -1 when absent or "-"
     bool launchFromStdin = false;
+    bool connectDialog = false;  // --connect: ask for the launch string when none is given
     bool logLevelGiven = false;
     int logLevel = 2;      // INFO; -1 turns the logger off
     std::string error;     // for USAGE_ERROR
 };
 
-// Options: -h/--help, --version, --log-level LEVEL (also --log-level=LEVEL),
+// Options: -h/--help, --version, --connect, --log-level LEVEL (also --log-level=LEVEL),
 // "-" for a launch string on standard input, "--" ends the options. The first
 // other argument is the launch string; a launch string never starts with "-",
 // so any other argument that does is an error.
@@ -32,8 +33,14 @@ std::string usage_text(const char* program, const QString& settingsDir, const QS
 // "<program> <version> (git <revision>)" and the libraries in use (build_info_text).
 std::string version_text(const char* program);
 
-// The first line of the stream (without its line end), at most maxBytes bytes.
-QByteArray read_launch_line(int fd, size_t maxBytes);
+// How long a launch string on standard input may take to arrive.
+constexpr int LAUNCH_STDIN_TIMEOUT_MS = 10000;
+
+// The first line of the stream (without its line end), at most maxBytes
+// bytes, read until a line end or the end of the stream within timeoutMs in
+// all. False with *error set when nothing whole came in time, or the line is
+// empty or holds a NUL byte.
+bool read_launch_line(int fd, size_t maxBytes, int timeoutMs, QByteArray* line, std::string* error);
 
 // Overwrites an argument in place with zero bytes, so that the process list
 // (/proc/PID/cmdline, ps) no longer shows it.

@@ -3,6 +3,7 @@
 #include <QMetaObject>
 #include <QThread>
 #include <algorithm>
+#include <array>
 #include <chrono>
 
 #include "log/log.h"
@@ -15,6 +16,42 @@
 namespace {
 
 const unsigned HAND_OFF_SLICE_MS = 100;
+// Messages waiting beyond this are pointer reports nobody will miss: dropped.
+const size_t QUEUE_LIMIT = 256;
+
+int clamp_i8(int v)
+{
+    return std::max(-127, std::min(127, v));
+}
+
+// Folds the pointer report next into tail (the same type, still waiting).
+// Returns false when they cannot be one report: other buttons (a press or
+// release is never merged away), or a second wheel step of an absolute
+// report. A relative movement that does not fit the report's range fills the
+// tail and leaves the rest in next.
+bool merge_pointer(unsigned char type, std::array<unsigned char, 6>& tail, std::array<unsigned char, 6>& next,
+                   bool* rest)
+{
+    *rest = false;
+    if (tail[0] != next[0])
+        return false;
+    if (type == CMD_KM_MOUSE_ABS) {
+        if (tail[5] != 0)
+            return false;
+        tail = next;  // the newest position wins
+        return true;
+    }
+    bool left = false;
+    for (int i = 1; i <= 3; ++i) {
+        const int sum = int(int8_t(tail[i])) + int(int8_t(next[i]));
+        const int fits = clamp_i8(sum);
+        tail[i] = uint8_t(int8_t(fits));
+        next[i] = uint8_t(int8_t(sum - fits));
+        left = left || sum != fits;
+    }
+    *rest = left;
+    return true;
+}
 
 bool awaits_answer(int type)
 {
@@ -103,6 +140,10 @@ void c_km_channel::attach(std::shared_ptr<c_tcp_sock> sock, bool reconnect)
     }
     m_keepalive_answered.store(false);
     m_last_keepalive_answer_ms.store(now_ms());
+    m_userid_answered.store(false);
+    m_privilege_answered.store(false);
+    m_opening_answers.store(0);
+    note_answer();  // a new connection starts with nothing unanswered
     queue_opening(reconnect);
     m_up.store(sock->is_open());
     m_wake.wake_all();
@@ -156,6 +197,10 @@ void c_km_channel::queue_opening(bool reconnect)
     std::lock_guard<std::mutex> g(m_queue_lock);
     m_queue.clear();
     m_queue.splice(m_queue.end(), opening);
+    m_tail_pointer = false;
+    if (reconnect)
+        m_last_buttons = {0, 0};  // the opening let everything go
+    m_tail_moves = 0;
 }
 
 void c_km_channel::push_back_frame(std::vector<uint8_t> frame)
@@ -163,6 +208,8 @@ void c_km_channel::push_back_frame(std::vector<uint8_t> frame)
     {
         std::lock_guard<std::mutex> g(m_queue_lock);
         m_queue.push_back(std::move(frame));
+        m_tail_pointer = false;
+        m_tail_moves = 0;
     }
     m_wake.wake_all();
 }
@@ -187,7 +234,52 @@ bool c_km_channel::send(unsigned char type, int length, const unsigned char* pay
         return false;
     if (type == CMD_KM_MOUSE_ABS)
         note_abs_position(payload, length);
-    push_back_frame(std::move(frame));
+    const bool pointer = (type == CMD_KM_MOUSE_ABS && length >= KM_MOUSE_ABS_LEN) ||
+                         (type == CMD_KM_MOUSE_REL && length >= KM_MOUSE_REL_LEN);
+    if (!pointer) {
+        push_back_frame(std::move(frame));
+        return true;
+    }
+    std::array<unsigned char, 6> next{};
+    std::copy(payload, payload + (type == CMD_KM_MOUSE_ABS ? KM_MOUSE_ABS_LEN : KM_MOUSE_REL_LEN), next.begin());
+    const int len = type == CMD_KM_MOUSE_ABS ? KM_MOUSE_ABS_LEN : KM_MOUSE_REL_LEN;
+    {
+        // A device that answers slowly must not make input wait behind a
+        // pile of pointer reports: one still waiting takes the new movement.
+        std::lock_guard<std::mutex> g(m_queue_lock);
+        // Plain relative movement still waiting (the alignment's, say) is
+        // moot once an absolute position without buttons follows it: the
+        // pointer ends where the absolute report puts it.
+        if (type == CMD_KM_MOUSE_ABS && next[0] == KM_ABS_NONE && m_tail_moves > 0) {
+            for (size_t i = std::min(m_tail_moves, m_queue.size()); i > 0; --i)
+                m_queue.pop_back();
+            m_tail_moves = 0;
+            m_tail_pointer = false;
+        }
+        const bool plain_move = type == CMD_KM_MOUSE_REL && next[0] == 0 && next[3] == 0;
+        unsigned char& last_buttons = m_last_buttons[type == CMD_KM_MOUSE_ABS ? 1 : 0];
+        const bool changes_buttons = next[0] != last_buttons;
+        last_buttons = next[0];
+        bool rest = false;
+        // A report that presses or lets go keeps its own position: nothing is
+        // merged into it.
+        if (m_tail_pointer && !m_tail_changes_buttons && !m_queue.empty() && m_tail_type == type &&
+            merge_pointer(type, m_tail_payload, next, &rest)) {
+            m_queue.back() = build_km_frame(type, m_tail_payload.data(), uint32_t(len), m_cfg.out_key);
+            if (!rest)
+                return true;
+            frame = build_km_frame(type, next.data(), uint32_t(len), m_cfg.out_key);
+        }
+        if (m_queue.size() >= QUEUE_LIMIT)
+            return false;
+        m_queue.push_back(std::move(frame));
+        m_tail_pointer = true;
+        m_tail_changes_buttons = changes_buttons && !rest;
+        m_tail_type = type;
+        m_tail_payload = next;
+        m_tail_moves = plain_move ? std::min(m_tail_moves + 1, m_queue.size()) : 0;
+    }
+    m_wake.wake_all();
     return true;
 }
 
@@ -201,6 +293,8 @@ void c_km_channel::prepend(unsigned char type)
         return;
     {
         std::lock_guard<std::mutex> g(m_queue_lock);
+        if (m_queue.empty())
+            m_tail_pointer = false;
         m_queue.push_front(std::move(frame));
     }
     m_wake.wake_all();
@@ -210,6 +304,8 @@ void c_km_channel::clear()
 {
     std::lock_guard<std::mutex> g(m_queue_lock);
     m_queue.clear();
+    m_tail_pointer = false;
+    m_tail_moves = 0;
 }
 
 std::vector<std::vector<uint8_t> > c_km_channel::queued() const
@@ -243,6 +339,10 @@ bool c_km_channel::flush_one()
             return false;
         frame = std::move(m_queue.front());
         m_queue.pop_front();
+        // In flight now: a later movement is a report of its own.
+        if (m_queue.empty())
+            m_tail_pointer = false;
+        m_tail_moves = std::min(m_tail_moves, m_queue.size());
     }
     {
         std::lock_guard<std::mutex> g(m_sock_lock);
@@ -255,6 +355,8 @@ bool c_km_channel::flush_one()
     if (await) {
         m_answer.reset();
         m_awaiting.store(true);
+        int64_t none = 0;
+        m_unanswered_since_ms.compare_exchange_strong(none, now_ms());
     }
     const auto t0 = std::chrono::steady_clock::now();
     if (!sock || sock->tcp_send(frame.data(), int(frame.size())) == -1) {
@@ -281,8 +383,24 @@ bool c_km_channel::flush_one()
             LOG_WARN("no KM answer from the device within %u ms (type %d); later messages go on without it",
                      ANSWER_WAIT_MS, type);
         m_answer_missed = !answered;
+        const int64_t since = m_unanswered_since_ms.load();
+        if (!answered && since != 0 && now_ms() - since >= ANSWER_LATE_MS && !m_answers_late.exchange(true)) {
+            LOG_WARN("the KM device has not answered for %d ms: input is delayed", ANSWER_LATE_MS);
+            if (m_on_answer_state)
+                m_on_answer_state();
+        }
     }
     return true;
+}
+
+void c_km_channel::note_answer()
+{
+    m_unanswered_since_ms.store(0);
+    if (m_answers_late.exchange(false)) {
+        LOG_INFO("the KM device answers again");
+        if (m_on_answer_state)
+            m_on_answer_state();
+    }
 }
 
 void c_km_channel::check_keepalive(int64_t now)
@@ -328,9 +446,37 @@ int64_t c_km_channel::answer_rtt_median_us() const
     return m_rtts.median();
 }
 
+void c_km_channel::note_opening_answer(const unsigned char* body, unsigned int body_len)
+{
+    if (!m_keeper || !body || body_len < 1)
+        return;
+    // An enciphered 50 00 arrives as 50 alone (its zero byte is taken for padding).
+    if (body[0] == CMD_KM_USERID && body_len >= 2 && body[1] != 0) {
+        m_keeper->refused(c_channel_keeper::refusal_text(m_cfg.user_id));
+        return;
+    }
+    if (body[0] == CMD_KM_USERID)
+        m_userid_answered.store(true);
+    else if (body[0] == CMD_KM_PRIVILEGE)
+        m_privilege_answered.store(true);
+    // Both answers of the opening, or any two messages from a device that
+    // answers in its own order.
+    const int n = m_opening_answers.fetch_add(1) + 1;
+    if ((m_userid_answered.load() && m_privilege_answered.load()) || n >= 2)
+        m_keeper->opened();
+}
+
+void c_km_channel::retry()
+{
+    if (m_keeper)
+        m_keeper->retry();
+}
+
 unsigned char c_km_channel::on_net_msg(const void* /*sender*/, const unsigned char* body, unsigned int plain_len_field,
                                        unsigned int body_len)
 {
+    note_opening_answer(body, body_len);
+    note_answer();
     if (body && body_len >= 1 && body[0] == CMD_KM_KEEPALIVE) {
         m_keepalive_answered.store(true);
         m_last_keepalive_answer_ms.store(now_ms());

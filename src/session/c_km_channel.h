@@ -8,6 +8,7 @@
 // Any thread: send(), prepend(), clear(). The receive thread calls the
 // message handler with every device message.
 #include <QObject>
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -47,6 +48,8 @@ public:
     };
 
     static constexpr unsigned ANSWER_WAIT_MS = 200;
+    // Messages unanswered this long make the device "late": input is delayed.
+    static constexpr int ANSWER_LATE_MS = 2000;
     static constexpr int CONNECT_TIMEOUT_MS = 2000;
 
     using message_fn = std::function<void(const unsigned char* body, unsigned plain_len_field, unsigned len)>;
@@ -64,6 +67,10 @@ public:
     // Set before start(). The message handler runs on the receive thread.
     void set_message_handler(message_fn fn) { m_on_message = std::move(fn); }
     void set_state_handler(c_channel_keeper::state_fn fn) { m_on_state = std::move(fn); }
+    // Called (send or receive thread) when answers_late() changes.
+    void set_answer_state_handler(std::function<void()> fn) { m_on_answer_state = std::move(fn); }
+    // Messages have waited ANSWER_LATE_MS without any answer; false again at the next answer.
+    bool answers_late() const { return m_answers_late.load(); }
 
     // Starts the receive thread, the send thread (unless own_sender is false:
     // tests then call flush_one() themselves) and reconnection; queues the
@@ -74,7 +81,11 @@ public:
 
     // Frames (and enciphers, except type 50) one message and appends it.
     // While the channel is down nothing is queued: input typed then would
-    // reach the remote computer late and out of context. False when dropped.
+    // reach the remote computer late and out of context. A pointer report
+    // joins one of the same buttons still waiting last in the list (absolute:
+    // the newest position; relative: the movements added, split beyond the
+    // report's range); an absolute one without buttons replaces plain
+    // relative movements waiting last. False when dropped.
     bool send(unsigned char type, int length, const unsigned char* payload);
     // Frames a message with the one-byte payload 0 and puts it first.
     void prepend(unsigned char type);
@@ -95,6 +106,8 @@ public:
 
     channel_state state() const;
     int reconnect_attempts() const;
+    // After a refused login: connect again.
+    void retry();
     // Median answer round trip of the last second, in microseconds (-1: none).
     int64_t answer_rtt_median_us() const;
 
@@ -110,12 +123,17 @@ private:
     void push_back_frame(std::vector<uint8_t> frame);
     void note_abs_position(const unsigned char* payload, int length);
     void check_keepalive(int64_t now_ms);
+    // Receive thread: the opening's answers open the channel; 50 01 refuses it.
+    void note_opening_answer(const unsigned char* body, unsigned int body_len);
+    // Receive thread: any message is an answer; the device is not late any more.
+    void note_answer();
     static int64_t now_ms();
 
     const config m_cfg;
     std::string m_error;
     message_fn m_on_message;
     c_channel_keeper::state_fn m_on_state;
+    std::function<void()> m_on_answer_state;
 
     std::shared_ptr<c_tcp_sock> m_first_sock;
     mutable std::mutex m_sock_lock;  // guards m_sock and m_recv
@@ -128,14 +146,31 @@ private:
 
     mutable std::mutex m_queue_lock;
     std::list<std::vector<uint8_t> > m_queue;
+    // The last queued message is a pointer report of m_tail_type with this
+    // payload, still waiting (m_queue_lock).
+    bool m_tail_pointer = false;
+    unsigned char m_tail_type = 0;
+    std::array<unsigned char, 6> m_tail_payload{};
+    // How many of the last queued messages are plain relative movements
+    // (no buttons, no wheel), still waiting (m_queue_lock).
+    size_t m_tail_moves = 0;
+    // Whether the last queued report changes the buttons; the buttons of the
+    // last relative and absolute reports queued (m_queue_lock).
+    bool m_tail_changes_buttons = false;
+    std::array<unsigned char, 2> m_last_buttons{};
     c_wake_up m_wake;
 
     std::atomic<bool> m_awaiting{false};
     c_event m_answer{true, false};
     bool m_answer_missed = false;  // send thread only
+    std::atomic<int64_t> m_unanswered_since_ms{0};  // first send waiting for an answer; 0: none
+    std::atomic<bool> m_answers_late{false};
 
     std::atomic<int64_t> m_last_keepalive_answer_ms{0};
     std::atomic<bool> m_keepalive_answered{false};
+    std::atomic<bool> m_userid_answered{false};
+    std::atomic<bool> m_privilege_answered{false};
+    std::atomic<int> m_opening_answers{0};
     std::atomic<bool> m_abs_known{false};
     std::atomic<int> m_last_abs_x{0};
     std::atomic<int> m_last_abs_y{0};

@@ -134,6 +134,12 @@ channel_state c_video_channel::state() const
     return m_keeper ? m_keeper->state() : channel_state::lost;
 }
 
+void c_video_channel::retry()
+{
+    if (m_keeper)
+        m_keeper->retry();
+}
+
 int c_video_channel::reconnect_attempts() const
 {
     return m_keeper ? m_keeper->attempts() : 0;
@@ -144,6 +150,15 @@ unsigned char c_video_channel::on_net_msg(const void* /*sender*/, const unsigned
 {
     m_bytes.fetch_add(body_len);
     const unsigned char status = handle(body, body_len);
+    // The first message the device answers with opens the channel, unless it
+    // refuses the login.
+    const bool refusal = status == STATUS_HANDLED && body_len >= 2 && body[0] == VIDEO_USER_ID && body[1] != 0;
+    if (m_keeper) {
+        if (refusal)
+            m_keeper->refused(c_channel_keeper::refusal_text(m_cfg.user_id));
+        else if (status == STATUS_HANDLED)
+            m_keeper->opened();
+    }
     // Ignored all the same, but a device that sends such messages is broken
     // or hostile: say so.
     if (status == STATUS_BAD_LENGTH)

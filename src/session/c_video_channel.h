@@ -74,6 +74,8 @@ public:
 
     channel_state state() const;
     int reconnect_attempts() const;
+    // After a refused login: connect again.
+    void retry();
     // Totals since start, for the statistics.
     uint64_t bytes_received() const { return m_bytes.load(); }
     uint64_t pictures_received() const { return m_pictures.load(); }

@@ -68,9 +68,11 @@ bool c_media_protocol::connect_channel(const char* ip, uint16_t port)
 {
     m_ip = ip ? ip : "";
     m_port = port == 0 ? DEFAULT_PORT : port;
-    m_sock = connect_endpoint(m_ip, m_port, CONNECT_TIMEOUT_MS, nullptr);
+    m_connect_error.clear();
+    m_sock = connect_endpoint(m_ip, m_port, CONNECT_TIMEOUT_MS, &m_connect_error);
     if (m_sock)
         return true;
+    LOG_ERROR("media connect error: %s", m_connect_error.c_str());
     // The threads still start on a closed socket and end at once.
     m_sock = std::make_shared<c_tcp_sock>();
     return false;
@@ -84,13 +86,16 @@ void c_media_protocol::start_channel(uint32_t user_id, c_abs_net_handler* handle
     m_handler = handler ? handler : this;
     if (!m_sock)
         m_sock = std::make_shared<c_tcp_sock>();
-    // Only a channel that was up is worth bringing back; one that never
-    // connected was reported to the user at once.
-    if (m_sock->is_open()) {
+    // A channel whose first connect failed is tried again in the background,
+    // like one that was lost; the session goes on meanwhile. Without an
+    // address (connect_channel never ran) there is nothing to try.
+    if (m_port != 0) {
         c_channel_keeper::hooks h;
         h.detach = [this] { detach_channel(); };
         h.attach = [this](std::shared_ptr<c_tcp_sock> s) { attach_channel(std::move(s)); };
         m_keeper = std::make_unique<c_channel_keeper>("media", m_ip, m_port, h);
+        if (!m_sock->is_open())
+            m_keeper->first_connect_failed(m_connect_error);
     }
     attach_channel(m_sock);
     if (m_keeper)
@@ -189,6 +194,17 @@ channel_state c_media_protocol::state() const
 int c_media_protocol::reconnect_attempts() const
 {
     return m_keeper ? m_keeper->attempts() : 0;
+}
+
+void c_media_protocol::retry()
+{
+    if (m_keeper)
+        m_keeper->retry();
+}
+
+std::string c_media_protocol::state_reason() const
+{
+    return m_keeper ? m_keeper->reason() : std::string();
 }
 
 c_socket_send_u* c_media_protocol::send_thread() const
@@ -479,6 +495,14 @@ unsigned char c_media_protocol::on_net_msg(const void* /*sender*/, const unsigne
     m_last_progress.store(now());
     const uint8_t type = body[0];
     const unsigned need = needed_length(type);
+    // The first message the device answers with opens the channel, unless it
+    // refuses the login.
+    if (m_keeper) {
+        if (type == MSG_USER_ID && body_len >= 2 && body[1] != 0)
+            m_keeper->refused(c_channel_keeper::refusal_text(m_user_id));
+        else
+            m_keeper->opened();
+    }
     if (body_len < need)
     {
         // Nothing of it is used; the message in flight is asked for again.

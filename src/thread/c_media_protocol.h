@@ -88,6 +88,12 @@ public:
     // STALL_MS while messages wait), or lost (never connected, or shut down).
     channel_state state() const;
     int reconnect_attempts() const;
+    // Why the channel is down (or refused); empty while it is up.
+    std::string state_reason() const;
+    // After a refused login: connect again.
+    void retry();
+    // Why the first connect failed: "<address>:<port> — <the system's reason>".
+    const std::string& connect_error() const { return m_connect_error; }
     static constexpr int64_t STALL_MS = 10000;
     // Totals since start, for the statistics.
     uint64_t sectors_read() const;
@@ -163,6 +169,7 @@ private:
     c_abs_net_handler* m_handler = nullptr;
     std::string m_ip;
     uint16_t m_port = 0;
+    std::string m_connect_error;
     std::mutex m_pair_lock;  // m_pair and m_sock between the owner and the keeper
     std::unique_ptr<c_channel_keeper> m_keeper;
     std::atomic<int64_t> m_last_progress{0};

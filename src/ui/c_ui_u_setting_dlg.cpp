@@ -78,20 +78,29 @@ c_ui_u_setting_dlg::c_ui_u_setting_dlg(QWidget* parent, options opt) : QDialog(p
     on_slot_enum_device();
     ui.progPercent->setValue(0);
 
-    // A port beyond 16 bits is refused rather than cut to another port.
+    // A port beyond 16 bits is refused rather than cut to another port. A
+    // failed connect is said without holding the session up: the channel is
+    // tried again in the background.
     const QString bad_port = m_opt.port == 0 ? QString() : session_port_problem(m_opt.ip.c_str(), m_opt.port);
     if (!bad_port.isEmpty())
     {
         LOG_ERROR("media connect error: %s", bad_port.toUtf8().constData());
-        QMessageBox::information(this, tr("提示"), tr("虚拟媒体服务器连接出错.") + QLatin1Char('\n') + bad_port,
-                                 QMessageBox::Ok);
+        show_connect_error(bad_port);
     }
     else if (!m_proto->connect_channel(m_opt.ip.c_str(), static_cast<uint16_t>(m_opt.port)))
-        QMessageBox::information(this, tr("提示"), tr("虚拟媒体服务器连接出错."),
-                                 QMessageBox::Ok);
+        show_connect_error(QString::fromStdString(m_proto->connect_error()));
     m_proto->start_channel(m_opt.user_id, this);
 
     m_refresh_timer = startTimer(REFRESH_PERIOD_MS);
+}
+
+void c_ui_u_setting_dlg::show_connect_error(const QString& where_and_why)
+{
+    auto* box = new QMessageBox(QMessageBox::Information, QStringLiteral("提示"),
+                                QStringLiteral("虚拟媒体服务器连接出错.\n") + where_and_why, QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    box->show();
 }
 
 c_ui_u_setting_dlg::~c_ui_u_setting_dlg()

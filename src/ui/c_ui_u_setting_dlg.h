@@ -81,6 +81,8 @@ private slots:
     void on_drive_changed(int index);
 
 private:
+    // The connect error box (its usual text, then where and why), not modal.
+    void show_connect_error(const QString& where_and_why);
     void set_idle_progress_label();
     void show_progress();
     void stop_mapping_timers();

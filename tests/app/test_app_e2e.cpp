@@ -11,6 +11,7 @@
 
 #include <QDir>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonObject>
@@ -228,28 +229,82 @@ TEST(AppCommandLine, AnsweredBeforeQtStarts)
     }
 }
 
-TEST(AppCrashRecord, QtStartWithoutDisplayLeavesOne)
+TEST(AppStart, WithoutADisplayOneLineExitOneAndNoCrashRecord)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString exe = dir.filePath(QStringLiteral("H264Video"));
     ASSERT_TRUE(QFile::copy(QStringLiteral(VIEWER_PATH), exe));
+    // A portable copy: a crash record would be written beside it.
     QFile marker(dir.filePath(QStringLiteral("h264video-portable")));
     ASSERT_TRUE(marker.open(QFile::WriteOnly));
+    // No display named at all, and one named that cannot be opened.
+    for (const char* display : {"", ":97"}) {
+        SCOPED_TRACE(display);
+        QProcessEnvironment env = base_env();
+        env.remove(QStringLiteral("DISPLAY"));
+        if (*display)
+            env.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(display));
+        QProcess p;
+        ASSERT_TRUE(run_to_end(p, exe, {QStringLiteral("{ip:127.0.0.1}")}, env));
+        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(p.exitCode(), 1);
+        const QByteArray err = p.readAllStandardError();
+        EXPECT_EQ(err.count('\n'), 1) << err.constData();
+        EXPECT_TRUE(err.contains("DISPLAY")) << err.constData();
+        EXPECT_FALSE(QFileInfo::exists(dir.filePath(QStringLiteral("crash.dat"))));
+    }
+}
+
+TEST(AppStart, ALaunchStringOnStandardInputThatDoesNotComeEndsWithExitTwo)
+{
+    // Before any display is needed: none is given.
     QProcessEnvironment env = base_env();
     env.remove(QStringLiteral("DISPLAY"));
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    QProcess p;
-    ASSERT_TRUE(run_to_end(p, exe, {QStringLiteral("{ip:127.0.0.1}")}, env));
-    EXPECT_EQ(p.exitStatus(), QProcess::CrashExit);
-    QFile rec(dir.filePath(QStringLiteral("crash.dat")));
-    ASSERT_TRUE(rec.open(QFile::ReadOnly)) << p.readAllStandardError().constData();
-    const QByteArray record = rec.readAll();
-    EXPECT_TRUE(record.contains("SIGABRT"));
+    // Kept open without a line end: given up after 10 s.
+    QProcess open;
+    open.setProcessEnvironment(env);
+    open.setChildProcessModifier(quiet_child);
+    open.start(QStringLiteral(VIEWER_PATH), {QStringLiteral("-")});
+    ASSERT_TRUE(open.waitForStarted(kBoundMs));
+    open.write("{ip:127.0.0.1");
+    ASSERT_TRUE(open.waitForBytesWritten(kBoundMs));
+    QElapsedTimer took;
+    took.start();
+    ASSERT_TRUE(open.waitForFinished(kBoundMs));
+    EXPECT_GE(took.elapsed(), 9000);
+    EXPECT_EQ(open.exitCode(), 2);
+    EXPECT_TRUE(open.readAllStandardError().contains("within 10 s"));
 
-    // The record says which build crashed, as --version does.
+    for (const QByteArray& bad : {QByteArray("\n"), QByteArray("{ip:1\0}\n", 8)}) {
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.setChildProcessModifier(quiet_child);
+        p.start(QStringLiteral(VIEWER_PATH), {QStringLiteral("-")});
+        ASSERT_TRUE(p.waitForStarted(kBoundMs));
+        p.write(bad);
+        p.closeWriteChannel();
+        ASSERT_TRUE(p.waitForFinished(kBoundMs));
+        EXPECT_EQ(p.exitCode(), 2);
+        const QByteArray err = p.readAllStandardError();
+        EXPECT_TRUE(err.contains(bad.size() == 1 ? "is empty" : "NUL byte")) << err.constData();
+    }
+}
+
+TEST_F(AppE2E, ACrashRecordNamesTheBuildAsVersionDoes)
+{
+    const QString exe = copy_portable_viewer(dir.filePath(QStringLiteral("portable")));
+    start_viewer(exe, {dev.launch}, base_env());
+    wait_session();
+    ASSERT_EQ(::kill(pid_t(viewer.processId()), SIGSEGV), 0);
+    ASSERT_TRUE(viewer.waitForFinished(kBoundMs));
+    EXPECT_EQ(viewer.exitStatus(), QProcess::CrashExit);
+    QFile rec(dir.filePath(QStringLiteral("portable/crash.dat")));
+    ASSERT_TRUE(rec.open(QFile::ReadOnly));
+    const QByteArray record = rec.readAll();
+    EXPECT_TRUE(record.contains("SIGSEGV"));
     QProcess v;
-    ASSERT_TRUE(run_to_end(v, exe, {QStringLiteral("--version")}, env));
+    ASSERT_TRUE(run_to_end(v, exe, {QStringLiteral("--version")}, base_env()));
     const QByteArray version = v.readAllStandardOutput();
     ASSERT_FALSE(version.isEmpty());
     EXPECT_TRUE(record.contains("build:\n" + version)) << record.left(600).constData();
@@ -349,4 +404,43 @@ TEST_F(AppE2E, InstalledCopyKeepsItsFilesInXdgDirectoriesWhoeverRunsIt)
         EXPECT_EQ(st.st_mode & 0777, 0700u) << sub;
     }
     EXPECT_FALSE(files_below(home + QStringLiteral("/state/h264video/log")).isEmpty());
+}
+
+TEST_F(AppE2E, TheDesktopEntryAsksForALaunchStringAndOpensTheSession)
+{
+    // The installed entry's command, with this build's viewer for the program.
+    QFile entry(QStringLiteral(KVM_SOURCE_DIR "/packaging/io.github.h264video.H264Video.desktop"));
+    ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
+    QStringList command;
+    for (const QByteArray& line : entry.readAll().split('\n'))
+        if (line.startsWith("Exec="))
+            command = QString::fromUtf8(line.mid(5)).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    ASSERT_FALSE(command.isEmpty());
+    EXPECT_EQ(command.first(), QStringLiteral("H264Video"));
+    command.removeFirst();
+    start_viewer(QStringLiteral(VIEWER_PATH), command, base_env());
+    const Window dialog = x.wait_window("Connect", true, kBoundMs);
+    ASSERT_NE(dialog, Window(0)) << viewer.readAllStandardError().constData();
+
+    // The launch string on the clipboard, pasted into the field.
+    QProcess clip;
+    QProcessEnvironment env = base_env();
+    env.insert(QStringLiteral("DISPLAY"), QString::fromStdString(x.name()));
+    clip.setProcessEnvironment(env);
+    clip.start(QStringLiteral("xclip"), {QStringLiteral("-quiet"), QStringLiteral("-selection"),
+                                         QStringLiteral("clipboard")});
+    ASSERT_TRUE(clip.waitForStarted(kBoundMs));
+    clip.write(dev.launch.toLatin1());
+    clip.closeWriteChannel();
+    ASSERT_TRUE(clip.waitForBytesWritten(kBoundMs) || clip.bytesToWrite() == 0);
+    // No window manager here: the dialog is given the keyboard as one would.
+    ASSERT_TRUE(x.xdotool({QStringLiteral("windowfocus"), QStringLiteral("--sync"), QString::number(dialog)}));
+    EXPECT_TRUE(x.xdotool({QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("100"),
+                           QStringLiteral("ctrl+v"), QStringLiteral("Return")}));
+    const Window w = wait_session();
+    clip.kill();
+    clip.waitForFinished(kBoundMs);
+    ASSERT_NE(w, Window(0));
+    ::kill(pid_t(viewer.processId()), SIGTERM);
+    EXPECT_EQ(wait_exit(), 0);
 }

@@ -54,7 +54,11 @@ public:
     static uint8_t alignOnNextFrame(H264Video& w) { return w.m_alignOnNextFrame; }
     static void setAbsButtons(H264Video& w, int buttons) { w.m_absButtons = buttons; }
 
-    static bool kmConnected(H264Video& w) { return w.m_km && w.m_km->state() == channel_state::connected; }
+    // Connected, answered or not yet.
+    static bool kmConnected(H264Video& w)
+    {
+        return w.m_km && (w.m_km->state() == channel_state::connected || w.m_km->state() == channel_state::opening);
+    }
     static bool timersRunning(H264Video& w) { return w.m_noSignalTimer != 0; }
 };
 

@@ -57,9 +57,11 @@ std::vector<uint8_t> enciphered_km(std::vector<uint8_t> body)
     return frame;
 }
 
-std::vector<uint8_t> rel_report(int8_t dx)
+// Keyboard reports stand for any queued message: pointer reports waiting
+// would be merged into one.
+std::vector<uint8_t> key_report(uint8_t usage)
 {
-    return {0, uint8_t(dx), 0, 0};
+    return {0, 0, usage, 0, 0, 0, 0, 0};
 }
 
 }  // namespace
@@ -152,8 +154,8 @@ TEST(KmChannel, KeepAliveJumpsTheQueueAndIsNotWaitedFor)
     H264Video& w = *s.window;
     w.clearKmQueue();
     for (int i = 1; i <= 10; ++i) {
-        const auto r = rel_report(int8_t(i));
-        w.sendKmMessage(CMD_KM_MOUSE_REL, int(r.size()), r.data());
+        const auto r = key_report(uint8_t(i));
+        w.sendKmMessage(CMD_KM_KEYBOARD, int(r.size()), r.data());
     }
     w.prependKmMessage(CMD_KM_KEEPALIVE);
     const auto queue = H264VideoTestPeer::kmQueue(w);
@@ -179,7 +181,7 @@ TEST(KmChannel, KeepAliveJumpsTheQueueAndIsNotWaitedFor)
     ASSERT_TRUE(H264VideoSession::read_whole_frame(s.km, frame));
     EXPECT_EQ(km_plain_body(frame), (std::vector<uint8_t>{CMD_KM_KEEPALIVE, 0}));
     ASSERT_TRUE(H264VideoSession::read_whole_frame(s.km, frame));
-    EXPECT_EQ(km_plain_body(frame), (std::vector<uint8_t>{CMD_KM_MOUSE_REL, 0, 1, 0, 0}));
+    EXPECT_EQ(km_plain_body(frame), (std::vector<uint8_t>{CMD_KM_KEYBOARD, 0, 0, 1, 0, 0, 0, 0, 0}));
 }
 
 TEST(KmChannel, SilentDeviceSlowsTheFlowButLosesNothing)
@@ -189,8 +191,8 @@ TEST(KmChannel, SilentDeviceSlowsTheFlowButLosesNothing)
     w.clearKmQueue();
     const int n = 8;
     for (int i = 1; i <= n; ++i) {
-        const auto r = rel_report(int8_t(i));
-        w.sendKmMessage(CMD_KM_MOUSE_REL, int(r.size()), r.data());
+        const auto r = key_report(uint8_t(i));
+        w.sendKmMessage(CMD_KM_KEYBOARD, int(r.size()), r.data());
     }
     const auto t0 = clock_type::now();
     const auto took = flush_all(w);
@@ -203,7 +205,7 @@ TEST(KmChannel, SilentDeviceSlowsTheFlowButLosesNothing)
     for (int i = 1; i <= n; ++i) {
         std::vector<uint8_t> frame;
         ASSERT_TRUE(H264VideoSession::read_whole_frame(s.km, frame)) << i;
-        EXPECT_EQ(km_plain_body(frame), (std::vector<uint8_t>{CMD_KM_MOUSE_REL, 0, uint8_t(i), 0, 0})) << i;
+        EXPECT_EQ(km_plain_body(frame), (std::vector<uint8_t>{CMD_KM_KEYBOARD, 0, 0, uint8_t(i), 0, 0, 0, 0, 0})) << i;
     }
     EXPECT_TRUE(s.km.recv_bytes(1, 100).empty());
 }
@@ -216,8 +218,8 @@ TEST(KmChannel, AnyDeviceMessageReleasesTheWaitAndFailuresAreLogged)
     w.clearKmQueue();
     const int n = 6;
     for (int i = 1; i <= n; ++i) {
-        const auto r = rel_report(int8_t(i));
-        w.sendKmMessage(CMD_KM_MOUSE_REL, int(r.size()), r.data());
+        const auto r = key_report(uint8_t(i));
+        w.sendKmMessage(CMD_KM_KEYBOARD, int(r.size()), r.data());
     }
 
     // The answers: a failed keyboard report, a failed mouse report, a user id

@@ -70,6 +70,7 @@ TEST(VideoChannel, UserIdFirstThenRepliesAreLoggedAndShortOnesIgnored)
     ASSERT_TRUE(s.video.send_bytes(c_devsim_frames::clear({50})));
     ASSERT_TRUE(s.video.send_bytes(c_devsim_frames::clear({50, 0x00})));
     ASSERT_TRUE(logged(log, "video.userID.ack,success"));
+    // Once the channel is up, a refusal is only logged.
     ASSERT_TRUE(s.video.send_bytes(c_devsim_frames::clear({50, 0x01})));
     ASSERT_TRUE(logged(log, "video.userID.ack,fail"));
 

@@ -19,6 +19,7 @@
 #include "common/log_capture.h"
 #include "common/media_device_peer.h"
 #include "common/temp_dir.h"
+#include "tools/socket/c_channel_keeper.h"
 #include "ui/c_ui_u_setting_dlg.h"
 
 namespace fs = std::filesystem;
@@ -316,21 +317,20 @@ TEST_F(USettingDlg, MappedDialogShowsRateAndLocalWriteFailures)
 
 TEST_F(USettingDlg, ConnectionFailureShowsTheNotice)
 {
-    QString title, text;
-    QTimer poller;
-    QObject::connect(&poller, &QTimer::timeout, [&] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
-        {
-            title = box->windowTitle();
-            text = box->text();
-            box->accept();
-        }
-    });
-    poller.start(10);
-    m_dlg = std::make_unique<c_ui_u_setting_dlg>(nullptr, options(unused_port()));
-    poller.stop();
-    EXPECT_EQ(QString::fromUtf8("提示"), title);
-    EXPECT_EQ(QString::fromUtf8("虚拟媒体服务器连接出错."), text);
+    // The box does not hold the session up: the dialog is built at once, the
+    // box stays open beside it, and says where and why below its usual text.
+    const uint16_t port = unused_port();
+    m_dlg = std::make_unique<c_ui_u_setting_dlg>(nullptr, options(port));
+    auto* box = m_dlg->findChild<QMessageBox*>();
+    ASSERT_NE(box, nullptr);
+    EXPECT_TRUE(box->isVisible());
+    EXPECT_EQ(QString::fromUtf8("提示"), box->windowTitle());
+    const QStringList lines = box->text().split(QLatin1Char('\n'));
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_EQ(QString::fromUtf8("虚拟媒体服务器连接出错."), lines[0]);
+    EXPECT_EQ(QStringLiteral("127.0.0.1:%1 \u2014 Connection refused").arg(port), lines[1]);
+    EXPECT_EQ(m_dlg->protocol().state(), channel_state::reconnecting);
+    box->accept();
     // The dialog is built anyway and still maps and unmaps locally.
     choose_image(m_img);
     m_dlg->ui.mapButton->click();

@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <chrono>
 #include <mutex>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -18,6 +20,12 @@
 namespace {
 
 const int kSocketBufferSize = 524288;
+// A device or path that went away without a close is found by the system's
+// keep-alive probes: 10 s idle, then 3 probes 5 s apart, so a half-open
+// connection is given up within about 25 s.
+const int kKeepIdleS = 10;
+const int kKeepIntervalS = 5;
+const int kKeepProbes = 3;
 
 // Logs prefix followed by the error text of the last socket error for "connect".
 void log_connect_error_text(const char* prefix)
@@ -53,11 +61,12 @@ int c_tcp_sock::cleanup()
     return 1;
 }
 
-void c_tcp_sock::set_address(const char* ip, uint16_t port)
+void c_tcp_sock::set_address(const char* host, uint16_t port)
 {
-    // inet_addr gives INADDR_NONE (all bits set) for unparsable text, like the
-    // platform parser the protocol was written against.
-    m_remote_addr = ip ? inet_addr(ip) : INADDR_NONE;
+    m_host = host ? host : "";
+    if (m_host.size() > 2 && m_host.front() == '[' && m_host.back() == ']')
+        m_host = m_host.substr(1, m_host.size() - 2);
+    m_remote_addr = INADDR_NONE;
     m_remote_port = htons(port);
 }
 
@@ -66,14 +75,14 @@ void c_tcp_sock::fail_close(int fd)
     ::close(fd);
 }
 
-int c_tcp_sock::create_inner(const char* local_ip, uint16_t local_port)
+int c_tcp_sock::create_inner(int family, const char* local_ip, uint16_t local_port)
 {
     if (m_sock.load() >= 0) {
         LOG_ERROR("create_sock -1");
         return -1;
     }
 
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+    const int fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
     m_runtime_error = fd < 0 ? errno : 0;
     if (fd < 0) {
         LOG_ERROR("socket failed.%d", m_runtime_error);
@@ -82,7 +91,7 @@ int c_tcp_sock::create_inner(const char* local_ip, uint16_t local_port)
 
     m_local_addr = local_ip ? inet_addr(local_ip) : 0;
     m_local_port = htons(local_port);
-    if (m_local_port != 0) {
+    if (m_local_port != 0 && family == AF_INET) {
         LOG_INFO("bind m_localPort:%u", static_cast<unsigned>(m_local_port));
         sockaddr_in local{};
         local.sin_family = AF_INET;
@@ -106,6 +115,12 @@ int c_tcp_sock::create_inner(const char* local_ip, uint16_t local_port)
     const int nodelay = 1;
     if (setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &nodelay, sizeof nodelay) != 0)
         LOG_WARN("setsockopt TCP_NODELAY failed, errno %d", errno);
+    const int keep = 1, idle = kKeepIdleS, interval = kKeepIntervalS, probes = kKeepProbes;
+    if (setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &keep, sizeof keep) != 0 ||
+        setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle) != 0 ||
+        setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval) != 0 ||
+        setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes) != 0)
+        LOG_WARN("setsockopt keep-alive failed, errno %d", errno);
     // SO_DEBUG needs CAP_NET_ADMIN here; without it the connection works the same.
     const int on = 1;
     if (setsockopt(fd, SOL_SOCKET, SO_DEBUG, &on, sizeof on) != 0)
@@ -117,28 +132,57 @@ int c_tcp_sock::create_inner(const char* local_ip, uint16_t local_port)
 
 int c_tcp_sock::create_sock(const char* local_ip, uint16_t local_port, int timeout_ms)
 {
-    if (create_inner(local_ip, local_port) != 1) {
+    if (m_sock.load() >= 0) {
+        LOG_ERROR("create_sock -1");
+        LOG_ERROR("c_tcp_sock::create_sock");
+        return -1;
+    }
+    m_resolve_error.clear();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms < 0 ? 0 : timeout_ms);
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    hints.ai_flags = AI_NUMERICSERV;
+    addrinfo* list = nullptr;
+    const std::string service = std::to_string(ntohs(m_remote_port));
+    // An empty host would mean this machine: the launch string named none.
+    const int gai = m_host.empty() ? EAI_NONAME : ::getaddrinfo(m_host.c_str(), service.c_str(), &hints, &list);
+    if (gai != 0) {
+        m_runtime_error = gai == EAI_SYSTEM ? errno : EADDRNOTAVAIL;
+        m_resolve_error = "unknown host name '" + m_host + "' (" + ::gai_strerror(gai) + ")";
+        LOG_ERROR("connect error:%d", -1);
+        LOG_ERROR("c_tcp_sock::create_sock 3 %s", m_resolve_error.c_str());
+        return -1;
+    }
+    int result = -1;
+    for (const addrinfo* a = list; a && result != 1; a = a->ai_next) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        // The last address gets whatever time is left, even none (a connect
+        // that completes at once still succeeds).
+        result = connect_one(a->ai_addr, unsigned(a->ai_addrlen), local_ip, local_port,
+                             int(std::max<int64_t>(0, left.count())));
+        if (result == 1 && a->ai_family == AF_INET)
+            m_remote_addr = reinterpret_cast<const sockaddr_in*>(a->ai_addr)->sin_addr.s_addr;
+    }
+    ::freeaddrinfo(list);
+    return result;
+}
+
+int c_tcp_sock::connect_one(const sockaddr* addr, unsigned addr_len, const char* local_ip, uint16_t local_port,
+                            int timeout_ms)
+{
+    if (create_inner(addr->sa_family, local_ip, local_port) != 1) {
         LOG_ERROR("c_tcp_sock::create_sock");
         return -1;
     }
     const int fd = m_sock.load();
 
-    sockaddr_in remote{};
-    remote.sin_family = AF_INET;
-    remote.sin_addr.s_addr = m_remote_addr;
-    remote.sin_port = m_remote_port;
-
     // The connect is started non-blocking so that the time-out bounds it; the
     // socket is blocking again once connected.
     const int flags = fcntl(fd, F_GETFL, 0);
     fcntl(fd, F_SETFL, flags | O_NONBLOCK);
-    // Unparsable address text leaves the all-ones (broadcast) address: never
-    // aim a connection there, fail it as the connect would.
-    int ret = -1;
-    if (m_remote_addr == INADDR_NONE)
-        errno = EADDRNOTAVAIL;
-    else
-        ret = ::connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote);
+    int ret = ::connect(fd, addr, socklen_t(addr_len));
     if (ret != 0 && errno != EINPROGRESS) {
         m_runtime_error = errno;
         LOG_ERROR("connect error:%d", ret);

@@ -1,5 +1,5 @@
 #pragma once
-// One IPv4 TCP connection to the device. Results are 1 (success) or -1
+// One TCP connection to the device (IPv4 or IPv6). Results are 1 (success) or -1
 // (failure), except tcp_recv, which passes the system's result through.
 //
 // Thread use: a channel's send thread calls tcp_send, its receive thread
@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdint>
 #include <shared_mutex>
+#include <string>
 
 class c_spin_wait;
 
@@ -27,13 +28,18 @@ public:
     int startup();
     int cleanup();
 
-    // Remote address from dotted IPv4 text (unparsable text gives
-    // 255.255.255.255, which then fails at connect); port in host order.
-    void set_address(const char* ip, uint16_t port);
+    // Remote host: an IPv4 or IPv6 address (an IPv6 one may be in brackets)
+    // or a host name, resolved at create_sock; port in host order.
+    void set_address(const char* host, uint16_t port);
 
-    // Opens, optionally binds (local_port != 0) and connects within timeout_ms.
-    // Returns 1 when connected, -1 otherwise (socket closed again on failure).
+    // Resolves the host, opens, optionally binds (local_port != 0, IPv4) and
+    // connects within timeout_ms in all, trying each of the host's addresses
+    // in turn. Returns 1 when connected, -1 otherwise (socket closed again on
+    // failure; resolve_error() is set when the name did not resolve).
     int create_sock(const char* local_ip, uint16_t local_port, int timeout_ms);
+    // "unknown host name 'x' (Name or service not known)"; empty unless the
+    // last create_sock failed to resolve.
+    const std::string& resolve_error() const { return m_resolve_error; }
 
     // Takes over an already connected descriptor (a listening peer's accepted
     // connection, e.g. the test device). Returns -1 when already open.
@@ -72,16 +78,21 @@ public:
     // Last error number stored by create_sock (errno values).
     int runtime_error() const { return m_runtime_error; }
 
-    uint32_t remote_address() const { return m_remote_addr; }  // network order
+    uint32_t remote_address() const { return m_remote_addr; }  // network order; IPv4 once connected
     uint16_t remote_port() const { return m_remote_port; }     // network order
 
 private:
-    int create_inner(const char* local_ip, uint16_t local_port);
+    int create_inner(int family, const char* local_ip, uint16_t local_port);
+    // One address: 1 connected, -1 failed (m_runtime_error says why).
+    int connect_one(const struct sockaddr* addr, unsigned addr_len, const char* local_ip, uint16_t local_port,
+                    int timeout_ms);
     void fail_close(int fd);
 
     uint32_t m_local_addr = 0;   // network order, 0 = any
     uint16_t m_local_port = 0;   // network order, 0 = no bind
     uint32_t m_remote_addr = 0;  // network order
+    std::string m_host;
+    std::string m_resolve_error;
     uint16_t m_remote_port = 0;  // network order
     std::atomic<int> m_sock{-1};
 
