@@ -203,23 +203,23 @@
     </message>
     <message>
         <source>%1 channel connected again</source>
-        <translation>%1 channel connected again</translation>
+        <translation type="vanished">%1 channel connected again</translation>
     </message>
     <message>
         <source>Recording stopped: the video channel was lost.</source>
-        <translation>Recording stopped: the video channel was lost.</translation>
+        <translation type="vanished">Recording stopped: the video channel was lost.</translation>
     </message>
     <message>
         <source>%1 channel lost (%2): reconnecting…</source>
-        <translation>%1 channel lost (%2): reconnecting…</translation>
+        <translation type="vanished">%1 channel lost (%2): reconnecting…</translation>
     </message>
     <message>
         <source>Connection to the device lost — reconnecting…</source>
-        <translation>Connection to the device lost — reconnecting…</translation>
+        <translation type="vanished">Connection to the device lost — reconnecting…</translation>
     </message>
     <message>
         <source>%1 channel, attempt %2</source>
-        <translation>%1 channel, attempt %2</translation>
+        <translation type="vanished">%1 channel, attempt %2</translation>
     </message>
     <message>
         <source>Mouse Hide</source>
@@ -244,6 +244,38 @@
     <message>
         <source>lost</source>
         <translation>lost</translation>
+    </message>
+    <message>
+        <source>Pointer locked to the remote computer: Ctrl+Alt+Shift+F12 sets it free</source>
+        <translation>Pointer locked to the remote computer: Ctrl+Alt+Shift+F12 sets it free</translation>
+    </message>
+    <message>
+        <source>Relative mouse mode is approximate here: the desktop cannot lock the pointer. Absolute mode follows the pointer exactly.</source>
+        <translation>Relative mouse mode is approximate here: the desktop cannot lock the pointer. Absolute mode follows the pointer exactly.</translation>
+    </message>
+    <message>
+        <source>Keyboard settings not saved: %1 cannot be read.</source>
+        <translation>Keyboard settings not saved: %1 cannot be read.</translation>
+    </message>
+    <message>
+        <source>Lock keys of the remote computer</source>
+        <translation>Lock keys of the remote computer</translation>
+    </message>
+    <message>
+        <source>Saved %1 files, the last %2</source>
+        <translation>Saved %1 files, the last %2</translation>
+    </message>
+    <message>
+        <source>opening</source>
+        <translation>opening</translation>
+    </message>
+    <message>
+        <source>login refused</source>
+        <translation>login refused</translation>
+    </message>
+    <message>
+        <source>Full screen: Ctrl+Alt+Shift+F12 lets the keyboard go and leaves it</source>
+        <translation>Full screen: Ctrl+Alt+Shift+F12 lets the keyboard go and leaves it</translation>
     </message>
 </context>
 <context>
@@ -425,6 +457,104 @@
     </message>
 </context>
 <context>
+    <name>c_connect_dlg</name>
+    <message>
+        <source>Connect</source>
+        <translation>Connect</translation>
+    </message>
+    <message>
+        <source>Paste the launch string that the device&apos;s web page gives for this viewer
+(it starts with {desEncode or %7BdesEncode), or open a file that holds it.</source>
+        <translation>Paste the launch string that the device&apos;s web page gives for this viewer
+(it starts with {desEncode or %7BdesEncode), or open a file that holds it.</translation>
+    </message>
+    <message>
+        <source>Open File…</source>
+        <translation>Open File…</translation>
+    </message>
+    <message>
+        <source>Launch string file</source>
+        <translation>Launch string file</translation>
+    </message>
+</context>
+<context>
+    <name>c_desktop_input</name>
+    <message>
+        <source>Keyboard released: the desktop&apos;s shortcuts are its own</source>
+        <translation>Keyboard released: the desktop&apos;s shortcuts are its own</translation>
+    </message>
+    <message>
+        <source>Keyboard grab asked for: waiting for the desktop to allow it</source>
+        <translation>Keyboard grab asked for: waiting for the desktop to allow it</translation>
+    </message>
+    <message>
+        <source>Keyboard grabbed: every key goes to the remote computer</source>
+        <translation>Keyboard grabbed: every key goes to the remote computer</translation>
+    </message>
+    <message>
+        <source>Keyboard grab refused by the desktop: its shortcuts stay local</source>
+        <translation>Keyboard grab refused by the desktop: its shortcuts stay local</translation>
+    </message>
+    <message>
+        <source>This desktop cannot hand its shortcuts to the window: they stay local</source>
+        <translation>This desktop cannot hand its shortcuts to the window: they stay local</translation>
+    </message>
+</context>
+<context>
+    <name>c_session_overlay</name>
+    <message>
+        <source>Try again</source>
+        <translation>Try again</translation>
+    </message>
+</context>
+<context>
+    <name>c_session_status</name>
+    <message>
+        <source>%1 channel connected again</source>
+        <translation>%1 channel connected again</translation>
+    </message>
+    <message>
+        <source>%1 channel: %2.</source>
+        <translation>%1 channel: %2.</translation>
+    </message>
+    <message>
+        <source>%1 channel lost (%2): reconnecting…</source>
+        <translation>%1 channel lost (%2): reconnecting…</translation>
+    </message>
+    <message>
+        <source>The device refused the login.</source>
+        <translation>The device refused the login.</translation>
+    </message>
+    <message>
+        <source>The device closes the connection right after the opening: the key or the user in the launch string may be wrong.</source>
+        <translation>The device closes the connection right after the opening: the key or the user in the launch string may be wrong.</translation>
+    </message>
+    <message>
+        <source>Connection to the device lost — reconnecting…</source>
+        <translation>Connection to the device lost — reconnecting…</translation>
+    </message>
+    <message>
+        <source>%1 channel: %2</source>
+        <translation>%1 channel: %2</translation>
+    </message>
+    <message>
+        <source>%1 channel, attempt %2 (closed after the opening)</source>
+        <translation>%1 channel, attempt %2 (closed after the opening)</translation>
+    </message>
+    <message>
+        <source>%1 channel, attempt %2</source>
+        <translation>%1 channel, attempt %2</translation>
+    </message>
+    <message>
+        <source>%1 channel, attempt %2 (%3)</source>
+        <translation>%1 channel, attempt %2 (%3)</translation>
+    </message>
+    <message>
+        <source>The device does not answer — input is delayed.</source>
+        <translation>The device does not answer — input is delayed.</translation>
+    </message>
+</context>
+<context>
     <name>c_ui_u_setting_dlg</name>
     <message>
         <source>Disk image</source>
@@ -436,11 +566,11 @@
     </message>
     <message>
         <source>提示</source>
-        <translation>Notice</translation>
+        <translation type="vanished">Notice</translation>
     </message>
     <message>
         <source>虚拟媒体服务器连接出错.</source>
-        <translation>Virtual media server connection error.</translation>
+        <translation type="vanished">Virtual media server connection error.</translation>
     </message>
     <message>
         <source>Disk image file...</source>

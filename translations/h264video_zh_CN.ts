@@ -203,23 +203,23 @@
     </message>
     <message>
         <source>%1 channel connected again</source>
-        <translation>%1 通道已重新连接</translation>
+        <translation type="vanished">%1 通道已重新连接</translation>
     </message>
     <message>
         <source>Recording stopped: the video channel was lost.</source>
-        <translation>录像已停止：视频通道已断开。</translation>
+        <translation type="vanished">录像已停止：视频通道已断开。</translation>
     </message>
     <message>
         <source>%1 channel lost (%2): reconnecting…</source>
-        <translation>%1 通道断开（%2）：正在重新连接…</translation>
+        <translation type="vanished">%1 通道断开（%2）：正在重新连接…</translation>
     </message>
     <message>
         <source>Connection to the device lost — reconnecting…</source>
-        <translation>与设备的连接已断开——正在重新连接…</translation>
+        <translation type="vanished">与设备的连接已断开——正在重新连接…</translation>
     </message>
     <message>
         <source>%1 channel, attempt %2</source>
-        <translation>%1 通道，第 %2 次尝试</translation>
+        <translation type="vanished">%1 通道，第 %2 次尝试</translation>
     </message>
     <message>
         <source>Mouse Hide</source>
@@ -244,6 +244,38 @@
     <message>
         <source>lost</source>
         <translation>已断开</translation>
+    </message>
+    <message>
+        <source>Pointer locked to the remote computer: Ctrl+Alt+Shift+F12 sets it free</source>
+        <translation>指针已锁定到远程计算机：按 Ctrl+Alt+Shift+F12 释放</translation>
+    </message>
+    <message>
+        <source>Relative mouse mode is approximate here: the desktop cannot lock the pointer. Absolute mode follows the pointer exactly.</source>
+        <translation>此处相对鼠标模式只能近似：桌面无法锁定指针。绝对模式可精确跟随指针。</translation>
+    </message>
+    <message>
+        <source>Keyboard settings not saved: %1 cannot be read.</source>
+        <translation>键盘设置未保存：无法读取 %1。</translation>
+    </message>
+    <message>
+        <source>Lock keys of the remote computer</source>
+        <translation>远程计算机的锁定键</translation>
+    </message>
+    <message>
+        <source>Saved %1 files, the last %2</source>
+        <translation>已保存 %1 个文件，最后一个为 %2</translation>
+    </message>
+    <message>
+        <source>opening</source>
+        <translation>正在登录</translation>
+    </message>
+    <message>
+        <source>login refused</source>
+        <translation>登录被拒绝</translation>
+    </message>
+    <message>
+        <source>Full screen: Ctrl+Alt+Shift+F12 lets the keyboard go and leaves it</source>
+        <translation>全屏：按 Ctrl+Alt+Shift+F12 释放键盘并退出全屏</translation>
     </message>
 </context>
 <context>
@@ -425,6 +457,104 @@
     </message>
 </context>
 <context>
+    <name>c_connect_dlg</name>
+    <message>
+        <source>Connect</source>
+        <translation>连接</translation>
+    </message>
+    <message>
+        <source>Paste the launch string that the device&apos;s web page gives for this viewer
+(it starts with {desEncode or %7BdesEncode), or open a file that holds it.</source>
+        <translation>粘贴设备网页为本查看器提供的启动字符串
+（以 {desEncode 或 %7BdesEncode 开头），或打开包含它的文件。</translation>
+    </message>
+    <message>
+        <source>Open File…</source>
+        <translation>打开文件…</translation>
+    </message>
+    <message>
+        <source>Launch string file</source>
+        <translation>启动字符串文件</translation>
+    </message>
+</context>
+<context>
+    <name>c_desktop_input</name>
+    <message>
+        <source>Keyboard released: the desktop&apos;s shortcuts are its own</source>
+        <translation>键盘已释放：桌面快捷键由桌面处理</translation>
+    </message>
+    <message>
+        <source>Keyboard grab asked for: waiting for the desktop to allow it</source>
+        <translation>已请求独占键盘：等待桌面允许</translation>
+    </message>
+    <message>
+        <source>Keyboard grabbed: every key goes to the remote computer</source>
+        <translation>键盘已独占：所有按键都发送到远程计算机</translation>
+    </message>
+    <message>
+        <source>Keyboard grab refused by the desktop: its shortcuts stay local</source>
+        <translation>桌面拒绝独占键盘：快捷键仍由本地处理</translation>
+    </message>
+    <message>
+        <source>This desktop cannot hand its shortcuts to the window: they stay local</source>
+        <translation>此桌面无法将快捷键交给窗口：快捷键仍由本地处理</translation>
+    </message>
+</context>
+<context>
+    <name>c_session_overlay</name>
+    <message>
+        <source>Try again</source>
+        <translation>重试</translation>
+    </message>
+</context>
+<context>
+    <name>c_session_status</name>
+    <message>
+        <source>%1 channel connected again</source>
+        <translation>%1 通道已重新连接</translation>
+    </message>
+    <message>
+        <source>%1 channel: %2.</source>
+        <translation>%1 通道：%2。</translation>
+    </message>
+    <message>
+        <source>%1 channel lost (%2): reconnecting…</source>
+        <translation>%1 通道断开（%2）：正在重新连接…</translation>
+    </message>
+    <message>
+        <source>The device refused the login.</source>
+        <translation>设备拒绝了登录。</translation>
+    </message>
+    <message>
+        <source>The device closes the connection right after the opening: the key or the user in the launch string may be wrong.</source>
+        <translation>设备在登录后立即关闭连接：启动字符串中的密钥或用户可能有误。</translation>
+    </message>
+    <message>
+        <source>Connection to the device lost — reconnecting…</source>
+        <translation>与设备的连接已断开——正在重新连接…</translation>
+    </message>
+    <message>
+        <source>%1 channel: %2</source>
+        <translation>%1 通道：%2</translation>
+    </message>
+    <message>
+        <source>%1 channel, attempt %2 (closed after the opening)</source>
+        <translation>%1 通道，第 %2 次尝试（登录后被关闭）</translation>
+    </message>
+    <message>
+        <source>%1 channel, attempt %2</source>
+        <translation>%1 通道，第 %2 次尝试</translation>
+    </message>
+    <message>
+        <source>%1 channel, attempt %2 (%3)</source>
+        <translation>%1 通道，第 %2 次尝试（%3）</translation>
+    </message>
+    <message>
+        <source>The device does not answer — input is delayed.</source>
+        <translation>设备无应答——输入被延迟。</translation>
+    </message>
+</context>
+<context>
     <name>c_ui_u_setting_dlg</name>
     <message>
         <source>Disk image</source>
@@ -436,11 +566,11 @@
     </message>
     <message>
         <source>提示</source>
-        <translation>提示</translation>
+        <translation type="vanished">提示</translation>
     </message>
     <message>
         <source>虚拟媒体服务器连接出错.</source>
-        <translation>虚拟媒体服务器连接出错.</translation>
+        <translation type="vanished">虚拟媒体服务器连接出错.</translation>
     </message>
     <message>
         <source>Disk image file...</source>
