@@ -30,6 +30,8 @@ QString state_text(channel_state s)
     case channel_state::reconnecting: return QCoreApplication::translate("H264Video", "reconnecting");
     case channel_state::stalled: return QCoreApplication::translate("H264Video", "stalled");
     case channel_state::lost: return QCoreApplication::translate("H264Video", "lost");
+    case channel_state::opening: return QCoreApplication::translate("H264Video", "opening");
+    case channel_state::refused: return QCoreApplication::translate("H264Video", "login refused");
     }
     return QString::fromLatin1(channel_state_name(s));
 }

@@ -203,23 +203,23 @@
     </message>
     <message>
         <source>%1 channel connected again</source>
-        <translation type="vanished">%1 channel connected again</translation>
+        <translation>%1 channel connected again</translation>
     </message>
     <message>
         <source>Recording stopped: the video channel was lost.</source>
-        <translation type="vanished">Recording stopped: the video channel was lost.</translation>
+        <translation>Recording stopped: the video channel was lost.</translation>
     </message>
     <message>
         <source>%1 channel lost (%2): reconnecting…</source>
-        <translation type="vanished">%1 channel lost (%2): reconnecting…</translation>
+        <translation>%1 channel lost (%2): reconnecting…</translation>
     </message>
     <message>
         <source>Connection to the device lost — reconnecting…</source>
-        <translation type="vanished">Connection to the device lost — reconnecting…</translation>
+        <translation>Connection to the device lost — reconnecting…</translation>
     </message>
     <message>
         <source>%1 channel, attempt %2</source>
-        <translation type="vanished">%1 channel, attempt %2</translation>
+        <translation>%1 channel, attempt %2</translation>
     </message>
     <message>
         <source>Mouse Hide</source>
@@ -566,11 +566,11 @@
     </message>
     <message>
         <source>提示</source>
-        <translation type="vanished">Notice</translation>
+        <translation>Notice</translation>
     </message>
     <message>
         <source>虚拟媒体服务器连接出错.</source>
-        <translation type="vanished">Virtual media server connection error.</translation>
+        <translation>Virtual media server connection error.</translation>
     </message>
     <message>
         <source>Disk image file...</source>

@@ -203,23 +203,23 @@
     </message>
     <message>
         <source>%1 channel connected again</source>
-        <translation type="vanished">%1 通道已重新连接</translation>
+        <translation>%1 通道已重新连接</translation>
     </message>
     <message>
         <source>Recording stopped: the video channel was lost.</source>
-        <translation type="vanished">录像已停止：视频通道已断开。</translation>
+        <translation>录像已停止：视频通道已断开。</translation>
     </message>
     <message>
         <source>%1 channel lost (%2): reconnecting…</source>
-        <translation type="vanished">%1 通道断开（%2）：正在重新连接…</translation>
+        <translation>%1 通道断开（%2）：正在重新连接…</translation>
     </message>
     <message>
         <source>Connection to the device lost — reconnecting…</source>
-        <translation type="vanished">与设备的连接已断开——正在重新连接…</translation>
+        <translation>与设备的连接已断开——正在重新连接…</translation>
     </message>
     <message>
         <source>%1 channel, attempt %2</source>
-        <translation type="vanished">%1 通道，第 %2 次尝试</translation>
+        <translation>%1 通道，第 %2 次尝试</translation>
     </message>
     <message>
         <source>Mouse Hide</source>
@@ -566,11 +566,11 @@
     </message>
     <message>
         <source>提示</source>
-        <translation type="vanished">提示</translation>
+        <translation>提示</translation>
     </message>
     <message>
         <source>虚拟媒体服务器连接出错.</source>
-        <translation type="vanished">虚拟媒体服务器连接出错.</translation>
+        <translation>虚拟媒体服务器连接出错.</translation>
     </message>
     <message>
         <source>Disk image file...</source>

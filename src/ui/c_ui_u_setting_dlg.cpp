@@ -96,8 +96,8 @@ c_ui_u_setting_dlg::c_ui_u_setting_dlg(QWidget* parent, options opt) : QDialog(p
 
 void c_ui_u_setting_dlg::show_connect_error(const QString& where_and_why)
 {
-    auto* box = new QMessageBox(QMessageBox::Information, QStringLiteral("提示"),
-                                QStringLiteral("虚拟媒体服务器连接出错.\n") + where_and_why, QMessageBox::Ok, this);
+    auto* box = new QMessageBox(QMessageBox::Information, tr("提示"),
+                                tr("虚拟媒体服务器连接出错.") + QLatin1Char('\n') + where_and_why, QMessageBox::Ok, this);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::NonModal);
     box->show();
