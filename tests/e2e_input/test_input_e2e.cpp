@@ -426,6 +426,25 @@ TEST_F(InputE2E, KeysGoByCharacterWhenChosen)
     // By the characters' US places, as always before.
     EXPECT_EQ(presses[0], std::make_pair(0, 0x1D));
     EXPECT_EQ(presses[1], std::make_pair(0, 0x1C));
+
+    // Modifiers let go before their keys: Shift+7 types '/', AltGr+Q '@'.
+    // Each character arrives with the Shift it needs on the remote's US
+    // keyboard, and nothing stays held afterwards.
+    const size_t mark = devsim_km_received(events, "keyboard").size();
+    for (const char* step : {"keydown Shift_L", "keydown 7", "keyup Shift_L", "keyup 7", "keydown ISO_Level3_Shift",
+                             "keydown q", "keyup ISO_Level3_Shift", "keyup q"})
+        ASSERT_TRUE(x.xdotool(QString::fromLatin1(step).split(QLatin1Char(' '))));
+    EXPECT_TRUE(wait_for(
+        [&] {
+            const auto after = key_presses(mark);
+            return std::find(after.begin(), after.end(), std::make_pair(0x02, 0x1F)) != after.end();
+        },
+        10000));
+    const auto after = key_presses(mark);
+    EXPECT_NE(std::find(after.begin(), after.end(), std::make_pair(0, 0x38)), after.end()) << "no '/'";
+    const auto reports = devsim_km_received(events, "keyboard");
+    ASSERT_FALSE(reports.empty());
+    EXPECT_EQ(reports.back().value(QStringLiteral("hex")).toString(), QStringLiteral("030000000000000000"));
 }
 
 TEST_F(InputE2E, PasteTypesTheClipboardOnAUsRemote)
