@@ -71,89 +71,11 @@ int64_t steady_ms()
         .count();
 }
 
-// The test device with only its KM channel in use, each answer after
-// answer_ms, and every KM message it receives noted with the time it arrived.
-class slow_device
-{
-public:
-    struct arrival
-    {
-        int64_t ms;
-        std::vector<uint8_t> body;
-    };
-
-    explicit slow_device(int answer_ms)
-    {
-        c_devsim_options o;
-        o.portVideo = o.portKM = o.portMedia = o.portControl = 0;
-        o.controlPort = false;
-        o.readStdin = false;
-        o.width = 320;
-        o.height = 240;
-        o.userID = 42;
-        o.kmDelayMs = answer_ms;
-        o.eventsFile.clear();
-        o.eventsHexMax = 0;
-        o.mediaOut = m_dir.filePath(QStringLiteral("media.img"));
-        m_dev = std::make_unique<c_devsim>(o);
-        m_dev->events().set_observer([this](const QJsonObject& e) {
-            if (e.value(QStringLiteral("channel")).toString() != QLatin1String("km") ||
-                e.value(QStringLiteral("event")).toString() != QLatin1String("recv"))
-                return;
-            const QByteArray bytes = QByteArray::fromHex(e.value(QStringLiteral("hex")).toString().toLatin1());
-            std::lock_guard<std::mutex> g(m_lock);
-            m_arrivals.push_back({steady_ms(), std::vector<uint8_t>(bytes.begin(), bytes.end())});
-        });
-        QString error;
-        started = m_dev->start(&error);
-    }
-    ~slow_device() { m_dev->stop(); }
-
-    c_km_channel::config channel_config() const
-    {
-        c_km_channel::config cfg;
-        cfg.ip = "127.0.0.1";
-        cfg.port = m_dev->port_km();
-        cfg.user_id = m_dev->options().userID;
-        std::memcpy(cfg.out_key, m_dev->options().desDecode.data(), 8);
-        std::memcpy(cfg.in_key, m_dev->options().desEncode.data(), 8);
-        return cfg;
-    }
-    void set_answering(bool on) { m_dev->km().set_answer(on); }
-    std::vector<arrival> arrivals() const
-    {
-        std::lock_guard<std::mutex> g(m_lock);
-        return m_arrivals;
-    }
-
-    bool started = false;
-
-private:
-    QTemporaryDir m_dir;
-    std::unique_ptr<c_devsim> m_dev;
-    mutable std::mutex m_lock;
-    std::vector<arrival> m_arrivals;
-};
-
-const std::vector<uint8_t> KEEPALIVE{CMD_KM_KEEPALIVE, 0};
-
-// A keyboard report carrying its number in its first two key bytes (pointer
-// reports waiting would be merged into one).
-bool send_numbered_report(c_km_channel& ch, int n)
-{
-    const unsigned char r[KM_KEYBOARD_LEN] = {0, 0, uint8_t(n & 0xFF), uint8_t(n >> 8), 0, 0, 0, 0};
-    return ch.send(CMD_KM_KEYBOARD, KM_KEYBOARD_LEN, r);
-}
-
-int report_number(const std::vector<uint8_t>& body)
-{
-    return body.size() == 1 + KM_KEYBOARD_LEN && body[0] == CMD_KM_KEYBOARD ? body[3] | (body[4] << 8) : -1;
-}
-
 // An in-process device on loopback ports chosen by the system.
 struct test_device
 {
-    explicit test_device(const std::function<void(c_devsim_options&)>& tweak = {})
+    explicit test_device(const std::function<void(c_devsim_options&)>& tweak = {},
+                         std::function<void(const QJsonObject&)> observer = {})
     {
         c_devsim_options o;
         o.portVideo = o.portKM = o.portMedia = o.portControl = 0;
@@ -168,6 +90,8 @@ struct test_device
         if (tweak)
             tweak(o);
         dev = std::make_unique<c_devsim>(o);
+        if (observer)
+            dev->events().set_observer(std::move(observer));
         QString error;
         started = dev->start(&error);
     }
@@ -189,6 +113,72 @@ struct test_device
     std::unique_ptr<c_devsim> dev;
     bool started = false;
 };
+
+// The test device with only its KM channel in use, each answer after
+// answer_ms, and every KM message it receives noted with the time it arrived.
+class slow_device
+{
+public:
+    struct arrival
+    {
+        int64_t ms;
+        std::vector<uint8_t> body;
+    };
+
+    explicit slow_device(int answer_ms)
+        : m_dev(
+              [answer_ms](c_devsim_options& o) {
+                  o.kmDelayMs = answer_ms;
+                  o.eventsHexMax = 0;
+              },
+              [this](const QJsonObject& e) {
+                  if (e.value(QStringLiteral("channel")).toString() != QLatin1String("km") ||
+                      e.value(QStringLiteral("event")).toString() != QLatin1String("recv"))
+                      return;
+                  const QByteArray bytes = QByteArray::fromHex(e.value(QStringLiteral("hex")).toString().toLatin1());
+                  std::lock_guard<std::mutex> g(m_lock);
+                  m_arrivals.push_back({steady_ms(), std::vector<uint8_t>(bytes.begin(), bytes.end())});
+              }),
+          started(m_dev.started)
+    {
+    }
+
+    c_km_channel::config channel_config() const
+    {
+        c_km_channel::config cfg = m_dev.km();
+        cfg.absolute_mouse = false;
+        return cfg;
+    }
+    void set_answering(bool on) { m_dev.dev->km().set_answer(on); }
+    std::vector<arrival> arrivals() const
+    {
+        std::lock_guard<std::mutex> g(m_lock);
+        return m_arrivals;
+    }
+
+private:
+    mutable std::mutex m_lock;
+    std::vector<arrival> m_arrivals;
+    test_device m_dev;
+
+public:
+    const bool started;
+};
+
+const std::vector<uint8_t> KEEPALIVE{CMD_KM_KEEPALIVE, 0};
+
+// A keyboard report carrying its number in its first two key bytes (pointer
+// reports waiting would be merged into one).
+bool send_numbered_report(c_km_channel& ch, int n)
+{
+    const unsigned char r[KM_KEYBOARD_LEN] = {0, 0, uint8_t(n & 0xFF), uint8_t(n >> 8), 0, 0, 0, 0};
+    return ch.send(CMD_KM_KEYBOARD, KM_KEYBOARD_LEN, r);
+}
+
+int report_number(const std::vector<uint8_t>& body)
+{
+    return body.size() == 1 + KM_KEYBOARD_LEN && body[0] == CMD_KM_KEYBOARD ? body[3] | (body[4] << 8) : -1;
+}
 
 // The states a channel reported, in order, for a session status fed later on
 // this thread (the status lives on the GUI thread).
