@@ -83,6 +83,7 @@ void c_video_channel::attach(std::shared_ptr<c_tcp_sock> sock)
 {
     auto pair = std::make_unique<c_socket_pair>(sock, &m_send_queue, &m_send_wake, SOCKET_KIND_VIDEO);
     if (c_socket_thread* r = pair->recv_thread()) {
+        static_cast<c_socket_recv_video*>(r)->set_key(m_cfg.in_key);
         r->set_handler(this);
         c_channel_keeper* keeper = m_keeper.get();
         QObject::connect(static_cast<c_socket_recv_video*>(r), &c_socket_recv_video::signal_socket_video_close, r,

@@ -11,7 +11,7 @@ public:
     explicit c_socket_recv_km1(std::shared_ptr<c_tcp_sock> sock);
     ~c_socket_recv_km1() override;
 
-    // Inbound frame key; taken from g_para.desEncode at construction.
+    // Inbound frame key; set by the channel before the thread starts.
     void set_key(const uint8_t* key8);
 
 signals:

@@ -2,14 +2,13 @@
 
 #include <cstring>
 
-#include "session_params.h"
 #include "tools/socket/c_abs_net_handler.h"
 #include "tools/socket/c_frame.h"
 
 c_socket_recv_video::c_socket_recv_video(std::shared_ptr<c_tcp_sock> sock) : c_socket_thread(std::move(sock))
 {
     m_run.store(true);
-    set_key(g_para.desEncode.key);
+    std::memset(m_key, 0, sizeof m_key);  // the channel sets its key before start
 }
 
 c_socket_recv_video::~c_socket_recv_video()
