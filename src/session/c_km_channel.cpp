@@ -125,10 +125,19 @@ void c_km_channel::detach()
         recv->wait();
     }
     // Whatever waited belongs to the connection that went.
-    clear();
+    {
+        std::lock_guard<std::mutex> g(m_queue_lock);
+        m_queue.clear();
+    }
     m_answer.set();
-    m_losses.fetch_add(1);
-    notify_progress();
+    {
+        // The message being sent ends first (the answer wait was just cut
+        // short), so those who follow progress learn whether it arrived
+        // before they learn of the loss.
+        std::lock_guard<std::mutex> g(m_flush_lock);
+        m_losses.fetch_add(1);
+    }
+    notify_progress(m_taken_seq.load(), m_losses.load());
 }
 
 void c_km_channel::set_progress_handler(progress_fn fn)
@@ -137,11 +146,11 @@ void c_km_channel::set_progress_handler(progress_fn fn)
     m_on_progress = std::move(fn);
 }
 
-void c_km_channel::notify_progress()
+void c_km_channel::notify_progress(uint64_t taken, uint64_t losses)
 {
     std::lock_guard<std::mutex> g(m_progress_lock);
     if (m_on_progress)
-        m_on_progress(m_taken_seq.load(), m_losses.load());
+        m_on_progress(taken, losses);
 }
 
 void c_km_channel::queue_opening(bool reconnect)
@@ -230,8 +239,18 @@ void c_km_channel::prepend(unsigned char type)
 
 void c_km_channel::clear()
 {
-    std::lock_guard<std::mutex> g(m_queue_lock);
-    m_queue.clear();
+    bool counted = false;
+    {
+        std::lock_guard<std::mutex> g(m_queue_lock);
+        for (const queued_frame& f : m_queue)
+            counted = counted || f.seq != 0;
+        m_queue.clear();
+    }
+    // Whoever follows their messages learns that some will never arrive.
+    if (counted) {
+        m_losses.fetch_add(1);
+        notify_progress(m_taken_seq.load(), m_losses.load());
+    }
 }
 
 std::vector<std::vector<uint8_t> > c_km_channel::queued() const
@@ -260,9 +279,11 @@ bool c_km_channel::keyboard_report_queued() const
 
 bool c_km_channel::flush_one()
 {
+    std::lock_guard<std::mutex> flushing(m_flush_lock);
     std::vector<uint8_t> frame;
     uint64_t seq = 0;
     std::shared_ptr<c_tcp_sock> sock;
+    const uint64_t losses = m_losses.load();
     {
         std::lock_guard<std::mutex> g(m_queue_lock);
         if (m_queue.empty())
@@ -320,7 +341,7 @@ bool c_km_channel::flush_one()
         }
         if ((await && m_device_answered.load()) || standing) {
             m_taken_seq.store(seq);
-            notify_progress();
+            notify_progress(seq, losses);
         }
     }
     return true;

@@ -83,11 +83,13 @@ public:
     // The device took a message once it was written and then answered, or
     // the wait for the answer ended with the connection still standing.
     // Messages leave in order, so "taken" is a single sequence number; every
-    // loss of the connection (which drops what waits) counts in losses.
+    // loss of the connection and every clear() that drops what waits counts
+    // in losses.
     uint64_t taken_seq() const { return m_taken_seq.load(); }
     uint64_t losses() const { return m_losses.load(); }
-    // Called on the channel's threads after each message taken and after each
-    // loss, with taken_seq() and losses(). May be set or cleared at any time.
+    // Called on the channel's threads after each message taken (with the
+    // losses counted when it was sent) and after each loss. A message sent
+    // before a loss is reported before that loss. May be set at any time.
     using progress_fn = std::function<void(uint64_t taken_seq, uint64_t losses)>;
     void set_progress_handler(progress_fn fn);
     // Frames a message with the one-byte payload 0 and puts it first.
@@ -122,7 +124,7 @@ private:
     void detach();
     void queue_opening(bool reconnect);
     uint64_t push_back_frame(std::vector<uint8_t> frame);
-    void notify_progress();
+    void notify_progress(uint64_t taken, uint64_t losses);
     void note_abs_position(const unsigned char* payload, int length);
     void check_keepalive(int64_t now_ms);
     static int64_t now_ms();
@@ -153,6 +155,7 @@ private:
     std::atomic<uint64_t> m_losses{0};
     std::atomic<bool> m_device_answered{false};
     std::mutex m_progress_lock;
+    std::mutex m_flush_lock;  // held while one message is sent and answered
     progress_fn m_on_progress;
     c_wake_up m_wake;
 

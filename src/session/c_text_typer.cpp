@@ -55,7 +55,7 @@ c_text_typer::c_text_typer(c_km_channel* km, std::function<bool()> may_write, QO
             return;
         if (losses != m_losses_at_start.load())
             m_lost.store(true);
-        else if (!m_lost.load())
+        else if (taken > m_taken.load())
             m_taken.store(taken);
         if (!m_posted.exchange(true))
             QMetaObject::invokeMethod(this, &c_text_typer::on_channel_progress, Qt::QueuedConnection);
@@ -172,12 +172,20 @@ void c_text_typer::on_channel_progress()
         j.in_flight.clear();
         j.last_was_press = false;
         if (!j.stopping)
-            stop(QStringLiteral("the keyboard channel was lost"));
+            stop(lost_reason());
         else
             finish();
         return;
     }
     pump();
+}
+
+QString c_text_typer::lost_reason() const
+{
+    // The channel also drops what waits when the device takes the privilege away.
+    if (m_may_write && !m_may_write())
+        return QStringLiteral("write privilege was lost");
+    return QStringLiteral("the keyboard channel was lost");
 }
 
 void c_text_typer::pump()
@@ -192,7 +200,7 @@ void c_text_typer::pump()
     }
     if (m_lost.load()) {
         j.in_flight.clear();
-        stop(QStringLiteral("the keyboard channel was lost"));
+        stop(lost_reason());
         return;
     }
     while (j.in_flight.size() < REPORTS_AHEAD) {
@@ -221,7 +229,8 @@ void c_text_typer::pump()
         const job::item it = j.pending.front();
         const uint64_t seq = m_km->send_counted(CMD_KM_KEYBOARD, KM_KEYBOARD_LEN, it.r.data());
         if (seq == 0) {
-            j.in_flight.clear();
+            // Those handed over before may still have arrived: the loss's
+            // notification settles them.
             stop(QStringLiteral("the keyboard channel was lost"));
             return;
         }

@@ -70,6 +70,7 @@ private:
     void on_channel_progress();
     void pump();
     void stop(const QString& reason);
+    QString lost_reason() const;
     void finish();
 
     c_km_channel* m_km;
