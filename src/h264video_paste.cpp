@@ -42,7 +42,7 @@ void H264Video::onPasteText()
     const QString refusal = m_typer->refusal();
     if (!refusal.isEmpty()) {
         LOG_INFO("paste text refused: %s", refusal.toUtf8().constData());
-        QMessageBox::warning(this, tr("Paste Text"), tr("The text was not typed: %1.").arg(refusal));
+        QMessageBox::warning(this, tr("Paste Text: not typed"), tr("The text was not typed: %1.").arg(refusal));
         return;
     }
     const c_xkb_typist typist(m_remoteLayout.toStdString());
@@ -58,11 +58,11 @@ void H264Video::onPasteText()
         QStringList shown = missing.mid(0, NAMES_SHOWN);
         if (missing.size() > NAMES_SHOWN)
             shown << tr("and %1 more").arg(missing.size() - NAMES_SHOWN);
-        QMessageBox box(QMessageBox::Question, tr("Paste Text"),
+        QMessageBox box(QMessageBox::Question, tr("Paste Text: characters without a key"),
                         tr("The remote layout \"%1\" has no key for these characters:\n%2")
                             .arg(m_remoteLayout, shown.join(QStringLiteral(", "))),
                         QMessageBox::Cancel, this);
-        QPushButton* skip = box.addButton(tr("Type the rest, skip them"), QMessageBox::AcceptRole);
+        QPushButton* skip = box.addButton(tr("&Skip them, type the rest"), QMessageBox::AcceptRole);
         box.setDefaultButton(QMessageBox::Cancel);
         box.exec();
         if (box.clickedButton() != skip)
@@ -97,8 +97,9 @@ void H264Video::onPasteText()
             if (r.complete && r.skipped == 0)
                 return;
             // Not modal: the session goes on while it is shown.
-            QMessageBox* box = new QMessageBox(QMessageBox::Information, tr("Paste Text"),
-                                               r.summary() + QLatin1Char('.'), QMessageBox::Ok, this);
+            QMessageBox* box =
+                new QMessageBox(QMessageBox::Information, tr("Paste Text: typed %1 of %2 characters").arg(r.typed).arg(r.total),
+                                r.summary() + QLatin1Char('.'), QMessageBox::Ok, this);
             box->setAttribute(Qt::WA_DeleteOnClose);
             box->setModal(false);
             box->show();
@@ -108,7 +109,7 @@ void H264Video::onPasteText()
     if (!m_typer->start(text, m_remoteLayout, &why)) {
         disconnect(done);
         m_paste.reset();
-        QMessageBox::warning(this, tr("Paste Text"), tr("The text was not typed: %1.").arg(why));
+        QMessageBox::warning(this, tr("Paste Text: not typed"), tr("The text was not typed: %1.").arg(why));
         return;
     }
     // Ended already (the channel went at once): the result has been shown.
