@@ -2,6 +2,7 @@
 // session start, the window's timers and the KM channel.
 #include <QCoreApplication>
 #include <QDir>
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <QTimerEvent>
 #include <cstdio>
@@ -142,7 +143,12 @@ void H264Video::failConnect(const char* text, const std::string& reason)
     if (!what.empty() && what.back() == '.')
         what.pop_back();
     LOG_ERROR("%s: %s", what.c_str(), reason.c_str());
-    box.exec();
+    // Without a display (scripts) nobody could close the box: standard error
+    // gets the text instead, and the process ends at once.
+    if (QGuiApplication::platformName() == QLatin1String("offscreen"))
+        std::fprintf(stderr, "%s: %s\n", what.c_str(), reason.c_str());
+    else
+        box.exec();
     // Ends at once, without teardown: other threads may be running already.
     // The logger's queue is written out first, so the reason reaches the log.
     CLogerManager::instance()->stop();
