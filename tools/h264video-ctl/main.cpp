@@ -120,9 +120,9 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
-    if (args.isEmpty() || args.contains(QStringLiteral("--help")) || args.contains(QStringLiteral("-h"))) {
-        std::fputs(USAGE, args.isEmpty() ? stderr : stdout);
-        return args.isEmpty() ? EXIT_USAGE : 0;
+    if (args.contains(QStringLiteral("--help")) || args.contains(QStringLiteral("-h"))) {
+        std::fputs(USAGE, stdout);
+        return 0;
     }
     QString pid;
     if (args.contains(QStringLiteral("--pid")) && !take_option(args, QStringLiteral("--pid"), &pid))
