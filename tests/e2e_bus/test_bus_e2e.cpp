@@ -34,12 +34,13 @@ public:
         ASSERT_TRUE(bus.start()) << "dbus-daemon did not start";
         ASSERT_TRUE(viewer_process::install(QStringLiteral(VIEWER_PATH), dir.path(), &viewer_exe));
         events = dir.filePath(QStringLiteral("events.jsonl"));
-        ASSERT_TRUE(dev.start(QStringLiteral(DEVSIM_PATH),
-                              {QStringLiteral("--ports"), QStringLiteral("0"), QStringLiteral("--size"),
-                               QStringLiteral("%1x%2").arg(k_pic_w).arg(k_pic_h), QStringLiteral("--fps"),
-                               QStringLiteral("10"), QStringLiteral("--no-read"), QStringLiteral("--events"), events,
-                               QStringLiteral("--events-hex-max"), QStringLiteral("0")},
-                              dir.path()));
+        const QStringList args = QStringList{QStringLiteral("--ports"), QStringLiteral("0"), QStringLiteral("--size"),
+                                             QStringLiteral("%1x%2").arg(k_pic_w).arg(k_pic_h),
+                                             QStringLiteral("--fps"), QStringLiteral("10"), QStringLiteral("--no-read"),
+                                             QStringLiteral("--events"), events, QStringLiteral("--events-hex-max"),
+                                             QStringLiteral("0")} +
+                                 devsim_extra();
+        ASSERT_TRUE(dev.start(QStringLiteral(DEVSIM_PATH), args, dir.path()));
         env = QProcessEnvironment::systemEnvironment();
         for (const char* v : {"DISPLAY", "WAYLAND_DISPLAY", "WAYLAND_SOCKET"})
             env.remove(QString::fromLatin1(v));
@@ -61,6 +62,9 @@ public:
             30000, 100))
             << "the viewer never offered a session with a picture; " << viewer.readAllStandardError().toStdString();
     }
+
+    // More devsim options for a fixture of its own.
+    virtual QStringList devsim_extra() const { return {}; }
 
     void TearDown() override
     {
@@ -178,6 +182,13 @@ TEST_F(BusE2E, ScriptTypesPressesLooksWaitsAndMaps)
     EXPECT_GE(clock.elapsed(), 1900);
     EXPECT_TRUE(err.contains(QStringLiteral("no match"))) << err.toStdString();
 
+    // devsim's block moves in every picture: the screen never settles.
+    EXPECT_EQ(ctl({QStringLiteral("wait-stable"), QStringLiteral("500"), QStringLiteral("--timeout"),
+                   QStringLiteral("2")},
+                  nullptr, &err),
+              1);
+    EXPECT_TRUE(err.contains(QStringLiteral("did not stay unchanged"))) << err.toStdString();
+
     // Mapping read-only: the map message carries flags 0x81 and the size.
     const QString image = dir.filePath(QStringLiteral("disk.img"));
     {
@@ -261,6 +272,27 @@ TEST_F(BusE2E, TypingCutShortSaysHowFarAndRefusalsSayWhy)
     EXPECT_EQ(why.count(QLatin1Char('\n')), 1) << why.toStdString();
     EXPECT_EQ(ctl({QStringLiteral("key"), QStringLiteral("F2")}, nullptr, &why), 1);
     EXPECT_TRUE(why.contains(QStringLiteral("keyboard channel is down"))) << why.toStdString();
+}
+
+// devsim sends a few pictures per connection and then nothing: a screen
+// standing still.
+class StillBusE2E : public BusE2E
+{
+public:
+    QStringList devsim_extra() const override { return {QStringLiteral("--pictures"), QStringLiteral("15")}; }
+};
+
+TEST_F(StillBusE2E, WaitStableAnswersOnceThePictureStandsStill)
+{
+    QString err;
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(ctl({QStringLiteral("wait-stable"), QStringLiteral("1000"), QStringLiteral("--timeout"),
+                   QStringLiteral("20")},
+                  nullptr, &err),
+              0)
+        << err.toStdString();
+    EXPECT_GE(clock.elapsed(), 1000);
 }
 
 }  // namespace
