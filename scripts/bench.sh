@@ -18,7 +18,7 @@ cd "$(dirname "$0")/.."
 BUILD_DIR=${BUILD_DIR:-build}
 export QT_QPA_PLATFORM=offscreen
 
-BENCHES=(bench_video_pipeline bench_render bench_km_latency bench_media_throughput bench_viewer_1080p bench_viewer_cost bench_reconnect)
+BENCHES=(bench_video_pipeline bench_render bench_km_latency bench_media_throughput bench_viewer_1080p bench_viewer_cost bench_reconnect bench_bus_roundtrip)
 if [ $# -gt 0 ]; then
   picked=()
   for b in "${BENCHES[@]}"; do

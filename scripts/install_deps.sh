@@ -14,6 +14,7 @@ PKGS=(
   xvfb xauth xdotool x11-utils x11-xserver-utils
   libxkbcommon-dev xkb-data x11-xkb-utils xclip
   libssl-dev dosfstools mtools
+  dbus
   imagemagick
   desktop-file-utils appstream man-db groff-base dpkg-dev file
   qt6-wayland qt6-base-private-dev wayland-protocols libwayland-dev libwayland-bin

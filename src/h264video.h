@@ -46,6 +46,8 @@ class c_session_status;
 class c_session_overlay;
 class c_desktop_input;
 class c_character_keys;
+class c_text_typer;
+class c_session_bus;
 
 // ---- used by input capture, control privilege and the key menu ----
 #include "tools/key_mouse/c_led_sync.h"
@@ -334,8 +336,6 @@ private:
     // Pasted text typed on the remote computer (h264video_paste.cpp).
     void onPasteText();
     void onRemoteLayout();
-    void pasteTick();
-    void finishPaste(bool cancelled);
     // Sends the all-zero keyboard report when the translator believes keys are
     // held (or always, with forceKeyboard), and forgets them; the same for held
     // mouse buttons.
@@ -398,8 +398,14 @@ private:
     // Relative mode with write privilege: the pointer locked where the desktop can.
     void lockPointerForRelativeMode();
     bool m_desktopAttached = false;
+    // Text typed on the remote computer (pasted, or asked for on the session bus).
+    std::unique_ptr<c_text_typer> m_typer;
     struct paste_job;
-    std::shared_ptr<paste_job> m_paste;            // while text is being typed
+    std::shared_ptr<paste_job> m_paste;            // while pasted text is being typed
+
+    // ======== the session-bus interface for scripts (h264video_bus.cpp) ========
+    void setupBus();
+    std::unique_ptr<c_session_bus> m_bus;
 
     // ======== screenshot and recording (h264video_record.cpp) ========
 public:

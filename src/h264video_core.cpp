@@ -2,6 +2,7 @@
 // session start, the window's timers and the KM channel.
 #include <QCoreApplication>
 #include <QDir>
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <QTimerEvent>
 #include <cstdio>
@@ -17,8 +18,10 @@
 #include "tools/key_mouse/c_key_translator.h"
 #include "tools/key_mouse/c_mouse_translator.h"
 #include "tools/key_mouse/km_messages.h"
+#include "bus/c_session_bus.h"
 #include "session/c_km_channel.h"
 #include "session/c_session_status.h"
+#include "session/c_text_typer.h"
 #include "session/c_video_channel.h"
 #include "tools/socket/tick_count.h"
 #include "ui/c_config_file.h"
@@ -99,8 +102,10 @@ void H264Video::stopChannels()
     // The media dialog first: its final unmap still goes out. Then the KM and
     // video channels; each joins its threads (the receive threads call into
     // this window, so they must have ended before any member goes).
+    m_bus.reset();
     delete m_mediaDialog;
     m_mediaDialog = nullptr;
+    m_typer.reset();
     m_km.reset();
     m_video.reset();
 }
@@ -126,6 +131,7 @@ void H264Video::startSession()
     videoOpen();
 
     m_noSignalTimer = startTimer(NO_SIGNAL_CHECK_MS);
+    setupBus();
 }
 
 void H264Video::failConnect(const char* text, const std::string& reason)
@@ -138,7 +144,12 @@ void H264Video::failConnect(const char* text, const std::string& reason)
     if (!what.empty() && what.back() == '.')
         what.pop_back();
     LOG_ERROR("%s: %s", what.c_str(), reason.c_str());
-    box.exec();
+    // Without a display (scripts) nobody could close the box: standard error
+    // gets the text instead, and the process ends at once.
+    if (QGuiApplication::platformName() == QLatin1String("offscreen"))
+        std::fprintf(stderr, "%s: %s\n", what.c_str(), reason.c_str());
+    else
+        box.exec();
     // Ends at once, without teardown: other threads may be running already.
     // The logger's queue is written out first, so the reason reaches the log.
     CLogerManager::instance()->stop();
@@ -202,6 +213,7 @@ bool H264Video::create_km_socket(const char* host, unsigned int port)
     });
     // Queues the user id and then the privilege state request.
     m_km->start(s_kmOwnSender.load());
+    m_typer = std::make_unique<c_text_typer>(m_km.get(), [this] { return m_writePrivilege.load() == 1; });
     return true;
 }
 

@@ -18,6 +18,7 @@
 #include <QMessageBox>
 
 #include "h264video.h"
+#include "session/c_text_typer.h"
 #include "platform/desktop_input.h"
 #include "session/c_video_channel.h"
 #include "log/log.h"
@@ -236,11 +237,11 @@ bool H264Video::filterLabelEvent(QEvent* event)
         } else if (!m_keyTranslator->translate(key, pressed, report, length, ke->nativeScanCode())) {
             return false;  // no usage: the label gets the key
         }
-        if (m_paste) {
-            // While pasted text is typed the keys stay here (Esc cancels it);
-            // the text's last report lets everything go on the remote side.
+        if (m_typer && m_typer->busy()) {
+            // While text is typed the keys stay here (Esc cancels it); the
+            // text's last report lets everything go on the remote side.
             if (pressed && key == Qt::Key_Escape)
-                finishPaste(true);
+                m_typer->cancel();
             return true;
         }
         sendKeyboardReport(pressed ? "keyPress2," : "keyRelease2,", report);

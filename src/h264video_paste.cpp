@@ -1,8 +1,6 @@
 // Pasting text as keystrokes: the local clipboard's text typed on the remote
-// computer, each character as the key and modifiers of the remote layout,
-// a press report then a release report. The reports go through the KM send
-// list a few at a time, so the channel's answer wait paces them and a long
-// text can be followed and cancelled.
+// computer by c_text_typer, which makes the reports as the KM channel takes
+// them and says how far it got. This file only asks and tells the user.
 #include <QApplication>
 #include <QClipboard>
 #include <QGuiApplication>
@@ -10,47 +8,43 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QProgressDialog>
-#include <QTimer>
+#include <QPushButton>
 
 #include "h264video.h"
 #include "log/log.h"
+#include "session/c_km_channel.h"
+#include "session/c_text_typer.h"
 #include "tools/key_mouse/c_xkb_typist.h"
-#include "tools/key_mouse/km_messages.h"
 
 namespace {
 
 // Above this many characters the user confirms first and sees the progress.
 const int LONG_TEXT_CHARS = 200;
-// Reports queued ahead of the channel: enough to keep it busy between ticks,
-// few enough that a cancel stops the typing at once.
-const size_t REPORTS_AHEAD = 64;
-const int TICK_MS = 4;
+// Characters named in the question about those the layout cannot type.
+const int NAMES_SHOWN = 20;
+// A report's round trip when the channel has measured none yet.
+const double DEFAULT_REPORT_MS = 5.0;
 
 }  // namespace
 
 struct H264Video::paste_job
 {
-    std::vector<c_xkb_typist::report> reports;
-    size_t next = 0;
-    int skipped = 0;
-    int chars = 0;
-    QTimer timer;
     QPointer<QProgressDialog> progress;
-    QElapsedTimer clock;
 };
 
 void H264Video::onPasteText()
 {
-    if (m_paste)
+    if (!m_typer || m_typer->busy())
         return;  // one text at a time
-    if (m_writePrivilege.load() != 1) {
-        LOG_INFO("paste text: no write privilege");
-        return;
-    }
     const QString text = QGuiApplication::clipboard()->text();
     if (text.isEmpty())
         return;
-
+    const QString refusal = m_typer->refusal();
+    if (!refusal.isEmpty()) {
+        LOG_INFO("paste text refused: %s", refusal.toUtf8().constData());
+        QMessageBox::warning(this, tr("Paste Text: not typed"), tr("The text was not typed: %1.").arg(refusal));
+        return;
+    }
     const c_xkb_typist typist(m_remoteLayout.toStdString());
     if (!typist.valid()) {
         QMessageBox::warning(this, tr("Paste Text"),
@@ -58,93 +52,80 @@ void H264Video::onPasteText()
                                  .arg(m_remoteLayout));
         return;
     }
-    const std::u32string chars = text.toStdU32String();
-    if (chars.size() > size_t(LONG_TEXT_CHARS)) {
+    // Before anything is typed: the characters that would leave holes.
+    const QStringList missing = c_text_typer::untypable_names(typist, text);
+    if (!missing.isEmpty()) {
+        QStringList shown = missing.mid(0, NAMES_SHOWN);
+        if (missing.size() > NAMES_SHOWN)
+            shown << tr("and %1 more").arg(missing.size() - NAMES_SHOWN);
+        QMessageBox box(QMessageBox::Question, tr("Paste Text: characters without a key"),
+                        tr("The remote layout \"%1\" has no key for these characters:\n%2")
+                            .arg(m_remoteLayout, shown.join(QStringLiteral(", "))),
+                        QMessageBox::Cancel, this);
+        QPushButton* skip = box.addButton(tr("&Skip them, type the rest"), QMessageBox::AcceptRole);
+        box.setDefaultButton(QMessageBox::Cancel);
+        box.exec();
+        if (box.clickedButton() != skip)
+            return;
+    }
+    const int chars = int(text.toStdU32String().size());
+    if (chars > LONG_TEXT_CHARS) {
+        // Two reports a character, each waiting for the device's answer.
+        const int64_t rtt_us = kmChannel() ? kmChannel()->answer_rtt_median_us() : -1;
+        const double report_ms = rtt_us > 0 ? double(rtt_us) / 1000.0 : DEFAULT_REPORT_MS;
+        const int seconds = int(double(chars) * 2.0 * report_ms / 1000.0 + 0.5);
         const auto answer = QMessageBox::question(
-            this, tr("Paste Text"), tr("Type %1 characters on the remote computer?").arg(chars.size()),
+            this, tr("Paste Text"),
+            tr("Type %1 characters on the remote computer? It takes about %2 s.").arg(chars).arg(seconds),
             QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
-        if (answer != QMessageBox::Yes || m_writePrivilege.load() != 1)
+        if (answer != QMessageBox::Yes)
             return;
     }
 
     auto job = std::make_shared<paste_job>();
-    job->reports = typist.reports(chars, job->skipped);
-    job->chars = int(chars.size());
-    LOG_INFO("paste text: %d characters, %zu reports, %d skipped, layout %s", job->chars, job->reports.size(),
-             job->skipped, m_remoteLayout.toUtf8().constData());
     m_paste = job;
-
-    if (job->chars > LONG_TEXT_CHARS) {
-        job->progress = new QProgressDialog(tr("Typing the text on the remote computer (Esc cancels)..."),
-                                            tr("Cancel"), 0, int(job->reports.size()), this);
-        job->progress->setWindowTitle(tr("Paste Text"));
-        job->progress->setWindowModality(Qt::WindowModal);
-        job->progress->setMinimumDuration(0);
-        job->progress->setAttribute(Qt::WA_DeleteOnClose);
-        connect(job->progress, &QProgressDialog::canceled, this, [this] { finishPaste(true); });
-        job->progress->show();
-        // The dialog takes the keys (Esc) while the text is typed.
-        updateKeyboardGrab();
-    }
-    connect(&job->timer, &QTimer::timeout, this, &H264Video::pasteTick);
-    job->clock.start();
-    job->timer.start(TICK_MS);
-    pasteTick();
-}
-
-void H264Video::pasteTick()
-{
-    const std::shared_ptr<paste_job> job = m_paste;
-    if (!job)
+    const QMetaObject::Connection done = connect(
+        m_typer.get(), &c_text_typer::finished, this,
+        [this, job](const c_text_typer::result& r) {
+            m_paste.reset();
+            if (job->progress) {
+                job->progress->disconnect(this);
+                job->progress->disconnect(m_typer.get());
+                job->progress->close();
+            }
+            updateKeyboardGrab();
+            if (r.complete && r.skipped == 0)
+                return;
+            // Not modal: the session goes on while it is shown.
+            QMessageBox* box =
+                new QMessageBox(QMessageBox::Information, tr("Paste Text: typed %1 of %2 characters").arg(r.typed).arg(r.total),
+                                r.summary() + QLatin1Char('.'), QMessageBox::Ok, this);
+            box->setAttribute(Qt::WA_DeleteOnClose);
+            box->setModal(false);
+            box->show();
+        },
+        Qt::SingleShotConnection);
+    QString why;
+    if (!m_typer->start(text, m_remoteLayout, &why)) {
+        disconnect(done);
+        m_paste.reset();
+        QMessageBox::warning(this, tr("Paste Text: not typed"), tr("The text was not typed: %1.").arg(why));
         return;
-    if (m_writePrivilege.load() != 1) {
-        LOG_WARN("paste text: write privilege lost after %zu of %zu reports", job->next, job->reports.size());
-        finishPaste(true);
+    }
+    // Ended already (the channel went at once): the result has been shown.
+    if (!m_typer->busy() || chars <= LONG_TEXT_CHARS)
         return;
-    }
-    size_t queued = kmQueueLength();
-    while (queued < REPORTS_AHEAD && job->next < job->reports.size()) {
-        sendKmMessage(CMD_KM_KEYBOARD, KM_KEYBOARD_LEN, job->reports[job->next].data());
-        ++job->next;
-        ++queued;
-    }
-    if (job->progress)
-        job->progress->setValue(int(job->next));
-    // Done once the last report has left the list too.
-    if (job->next == job->reports.size() && kmQueueLength() == 0)
-        finishPaste(false);
-}
-
-void H264Video::finishPaste(bool cancelled)
-{
-    const std::shared_ptr<paste_job> job = m_paste;
-    if (!job)
-        return;
-    m_paste.reset();
-    job->timer.stop();
-    // Never leave a key pressed: a press is always followed by its release.
-    if (job->next % 2 == 1 && job->next < job->reports.size())
-        sendKmMessage(CMD_KM_KEYBOARD, KM_KEYBOARD_LEN, job->reports[job->next].data());
-    const qint64 ms = job->clock.elapsed();
-    LOG_INFO("paste text %s: %zu of %zu reports in %lld ms, %d skipped", cancelled ? "cancelled" : "done", job->next,
-             job->reports.size(), static_cast<long long>(ms), job->skipped);
-    if (job->progress) {
-        job->progress->disconnect(this);
-        job->progress->close();
-    }
+    job->progress = new QProgressDialog(tr("Typing the text on the remote computer (Esc cancels)..."), tr("Cancel"),
+                                        0, m_typer->total(), this);
+    job->progress->setWindowTitle(tr("Paste Text"));
+    job->progress->setWindowModality(Qt::WindowModal);
+    job->progress->setMinimumDuration(0);
+    job->progress->setAttribute(Qt::WA_DeleteOnClose);
+    connect(job->progress, &QProgressDialog::canceled, m_typer.get(), &c_text_typer::cancel);
+    connect(m_typer.get(), &c_text_typer::progress, job->progress, &QProgressDialog::setValue);
+    job->progress->show();
+    // The dialog takes the keys (Esc) while the text is typed.
     updateKeyboardGrab();
-    if (!cancelled && job->skipped > 0) {
-        // Not modal: the session goes on while it is shown.
-        const QString count =
-            job->skipped == 1 ? tr("1 character skipped") : tr("%1 characters skipped").arg(job->skipped);
-        QMessageBox* box = new QMessageBox(
-            QMessageBox::Information, tr("Paste Text: %1").arg(count),
-            tr("%1: the remote layout \"%2\" has no key for them.").arg(count, m_remoteLayout), QMessageBox::Ok,
-            this);
-        box->setAttribute(Qt::WA_DeleteOnClose);
-        box->setModal(false);
-        box->show();
-    }
 }
 
 void H264Video::onRemoteLayout()

@@ -166,32 +166,56 @@ void c_km_channel::detach()
         recv->wait();
     }
     // Whatever waited belongs to the connection that went.
-    clear();
+    {
+        std::lock_guard<std::mutex> g(m_queue_lock);
+        m_queue.clear();
+    }
     m_answer.set();
+    {
+        // The message being sent ends first (the answer wait was just cut
+        // short), so those who follow progress learn whether it arrived
+        // before they learn of the loss.
+        std::lock_guard<std::mutex> g(m_flush_lock);
+        m_losses.fetch_add(1);
+    }
+    notify_progress(m_taken_seq.load(), m_losses.load());
+}
+
+void c_km_channel::set_progress_handler(progress_fn fn)
+{
+    std::lock_guard<std::mutex> g(m_progress_lock);
+    m_on_progress = std::move(fn);
+}
+
+void c_km_channel::notify_progress(uint64_t taken, uint64_t losses)
+{
+    std::lock_guard<std::mutex> g(m_progress_lock);
+    if (m_on_progress)
+        m_on_progress(taken, losses);
 }
 
 void c_km_channel::queue_opening(bool reconnect)
 {
-    std::list<std::vector<uint8_t> > opening;
+    std::list<queued_frame> opening;
     const auto user = km_userid_payload(m_cfg.user_id);
-    opening.push_back(build_km_frame(CMD_KM_USERID, user.data(), KM_USERID_LEN, m_cfg.out_key));
+    opening.push_back({build_km_frame(CMD_KM_USERID, user.data(), KM_USERID_LEN, m_cfg.out_key)});
     LOG_INFO("km send userID");
     const unsigned char ask = 0;
-    opening.push_back(build_km_frame(CMD_KM_PRIVILEGE, &ask, KM_ONE_BYTE_LEN, m_cfg.out_key));
+    opening.push_back({build_km_frame(CMD_KM_PRIVILEGE, &ask, KM_ONE_BYTE_LEN, m_cfg.out_key)});
     if (reconnect) {
         // Whatever the remote computer saw held when the connection went is
         // let go first, so no key or button stays down.
         const unsigned char keys[KM_KEYBOARD_LEN] = {};
-        opening.push_back(build_km_frame(CMD_KM_KEYBOARD, keys, KM_KEYBOARD_LEN, m_cfg.out_key));
+        opening.push_back({build_km_frame(CMD_KM_KEYBOARD, keys, KM_KEYBOARD_LEN, m_cfg.out_key)});
         // An absolute report needs a position: without one known, a relative
         // report with no movement lets go of the buttons without moving.
         if (m_cfg.absolute_mouse && m_abs_known.load()) {
             const auto abs = km_mouse_abs_payload(KM_ABS_NONE, int16_t(m_last_abs_x.load()),
                                                   int16_t(m_last_abs_y.load()), 0);
-            opening.push_back(build_km_frame(CMD_KM_MOUSE_ABS, abs.data(), KM_MOUSE_ABS_LEN, m_cfg.out_key));
+            opening.push_back({build_km_frame(CMD_KM_MOUSE_ABS, abs.data(), KM_MOUSE_ABS_LEN, m_cfg.out_key)});
         } else {
             const unsigned char rel[KM_MOUSE_REL_LEN] = {};
-            opening.push_back(build_km_frame(CMD_KM_MOUSE_REL, rel, KM_MOUSE_REL_LEN, m_cfg.out_key));
+            opening.push_back({build_km_frame(CMD_KM_MOUSE_REL, rel, KM_MOUSE_REL_LEN, m_cfg.out_key)});
         }
     }
     std::lock_guard<std::mutex> g(m_queue_lock);
@@ -203,15 +227,18 @@ void c_km_channel::queue_opening(bool reconnect)
     m_tail_moves = 0;
 }
 
-void c_km_channel::push_back_frame(std::vector<uint8_t> frame)
+uint64_t c_km_channel::push_back_frame(std::vector<uint8_t> frame)
 {
+    uint64_t seq;
     {
         std::lock_guard<std::mutex> g(m_queue_lock);
-        m_queue.push_back(std::move(frame));
+        seq = ++m_next_seq;
+        m_queue.push_back({std::move(frame), seq});
         m_tail_pointer = false;
         m_tail_moves = 0;
     }
     m_wake.wake_all();
+    return seq;
 }
 
 void c_km_channel::note_abs_position(const unsigned char* payload, int length)
@@ -225,24 +252,28 @@ void c_km_channel::note_abs_position(const unsigned char* payload, int length)
 
 bool c_km_channel::send(unsigned char type, int length, const unsigned char* payload)
 {
+    return send_counted(type, length, payload) != 0;
+}
+
+uint64_t c_km_channel::send_counted(unsigned char type, int length, const unsigned char* payload)
+{
     if (length < 0 || (length > 0 && !payload))
-        return false;
+        return 0;
     if (!m_up.load())
-        return false;
+        return 0;
     std::vector<uint8_t> frame = build_km_frame(type, payload, uint32_t(length), m_cfg.out_key);
     if (frame.empty())
-        return false;
+        return 0;
     if (type == CMD_KM_MOUSE_ABS)
         note_abs_position(payload, length);
     const bool pointer = (type == CMD_KM_MOUSE_ABS && length >= KM_MOUSE_ABS_LEN) ||
                          (type == CMD_KM_MOUSE_REL && length >= KM_MOUSE_REL_LEN);
-    if (!pointer) {
-        push_back_frame(std::move(frame));
-        return true;
-    }
+    if (!pointer)
+        return push_back_frame(std::move(frame));
     std::array<unsigned char, 6> next{};
     std::copy(payload, payload + (type == CMD_KM_MOUSE_ABS ? KM_MOUSE_ABS_LEN : KM_MOUSE_REL_LEN), next.begin());
     const int len = type == CMD_KM_MOUSE_ABS ? KM_MOUSE_ABS_LEN : KM_MOUSE_REL_LEN;
+    uint64_t seq;
     {
         // A device that answers slowly must not make input wait behind a
         // pile of pointer reports: one still waiting takes the new movement.
@@ -265,14 +296,15 @@ bool c_km_channel::send(unsigned char type, int length, const unsigned char* pay
         // merged into it.
         if (m_tail_pointer && !m_tail_changes_buttons && !m_queue.empty() && m_tail_type == type &&
             merge_pointer(type, m_tail_payload, next, &rest)) {
-            m_queue.back() = build_km_frame(type, m_tail_payload.data(), uint32_t(len), m_cfg.out_key);
+            m_queue.back().bytes = build_km_frame(type, m_tail_payload.data(), uint32_t(len), m_cfg.out_key);
             if (!rest)
-                return true;
+                return m_queue.back().seq;
             frame = build_km_frame(type, next.data(), uint32_t(len), m_cfg.out_key);
         }
         if (m_queue.size() >= QUEUE_LIMIT)
-            return false;
-        m_queue.push_back(std::move(frame));
+            return 0;
+        seq = ++m_next_seq;
+        m_queue.push_back({std::move(frame), seq});
         m_tail_pointer = true;
         m_tail_changes_buttons = changes_buttons && !rest;
         m_tail_type = type;
@@ -280,7 +312,7 @@ bool c_km_channel::send(unsigned char type, int length, const unsigned char* pay
         m_tail_moves = plain_move ? std::min(m_tail_moves + 1, m_queue.size()) : 0;
     }
     m_wake.wake_all();
-    return true;
+    return seq;
 }
 
 void c_km_channel::prepend(unsigned char type)
@@ -295,23 +327,36 @@ void c_km_channel::prepend(unsigned char type)
         std::lock_guard<std::mutex> g(m_queue_lock);
         if (m_queue.empty())
             m_tail_pointer = false;
-        m_queue.push_front(std::move(frame));
+        m_queue.push_front({std::move(frame)});
     }
     m_wake.wake_all();
 }
 
 void c_km_channel::clear()
 {
-    std::lock_guard<std::mutex> g(m_queue_lock);
-    m_queue.clear();
-    m_tail_pointer = false;
-    m_tail_moves = 0;
+    bool counted = false;
+    {
+        std::lock_guard<std::mutex> g(m_queue_lock);
+        for (const queued_frame& f : m_queue)
+            counted = counted || f.seq != 0;
+        m_queue.clear();
+        m_tail_pointer = false;
+        m_tail_moves = 0;
+    }
+    // Whoever follows their messages learns that some will never arrive.
+    if (counted) {
+        m_losses.fetch_add(1);
+        notify_progress(m_taken_seq.load(), m_losses.load());
+    }
 }
 
 std::vector<std::vector<uint8_t> > c_km_channel::queued() const
 {
     std::lock_guard<std::mutex> g(m_queue_lock);
-    return std::vector<std::vector<uint8_t> >(m_queue.begin(), m_queue.end());
+    std::vector<std::vector<uint8_t> > out;
+    for (const queued_frame& f : m_queue)
+        out.push_back(f.bytes);
+    return out;
 }
 
 size_t c_km_channel::queue_length() const
@@ -323,21 +368,25 @@ size_t c_km_channel::queue_length() const
 bool c_km_channel::keyboard_report_queued() const
 {
     std::lock_guard<std::mutex> g(m_queue_lock);
-    for (const std::vector<uint8_t>& f : m_queue)
-        if (km_frame_type(f.data(), uint32_t(f.size()), m_cfg.out_key) == CMD_KM_KEYBOARD)
+    for (const queued_frame& f : m_queue)
+        if (km_frame_type(f.bytes.data(), uint32_t(f.bytes.size()), m_cfg.out_key) == CMD_KM_KEYBOARD)
             return true;
     return false;
 }
 
 bool c_km_channel::flush_one()
 {
+    std::lock_guard<std::mutex> flushing(m_flush_lock);
     std::vector<uint8_t> frame;
+    uint64_t seq = 0;
     std::shared_ptr<c_tcp_sock> sock;
+    const uint64_t losses = m_losses.load();
     {
         std::lock_guard<std::mutex> g(m_queue_lock);
         if (m_queue.empty())
             return false;
-        frame = std::move(m_queue.front());
+        frame = std::move(m_queue.front().bytes);
+        seq = m_queue.front().seq;
         m_queue.pop_front();
         // In flight now: a later movement is a report of its own.
         if (m_queue.empty())
@@ -354,6 +403,7 @@ bool c_km_channel::flush_one()
     // Armed before sending: a quick answer must not slip in between.
     if (await) {
         m_answer.reset();
+        m_device_answered.store(false);
         m_awaiting.store(true);
         int64_t none = 0;
         m_unanswered_since_ms.compare_exchange_strong(none, now_ms());
@@ -388,6 +438,19 @@ bool c_km_channel::flush_one()
             LOG_WARN("the KM device has not answered for %d ms: input is delayed", ANSWER_LATE_MS);
             if (m_on_answer_state)
                 m_on_answer_state();
+        }
+    }
+    if (seq != 0) {
+        // A loss wakes the answer wait too: only the device's own answer, or
+        // a connection still standing after the wait, means it arrived.
+        bool standing;
+        {
+            std::lock_guard<std::mutex> g(m_sock_lock);
+            standing = m_up.load() && sock == m_sock;
+        }
+        if ((await && m_device_answered.load()) || standing) {
+            m_taken_seq.store(seq);
+            notify_progress(seq, losses);
         }
     }
     return true;
@@ -484,8 +547,10 @@ unsigned char c_km_channel::on_net_msg(const void* /*sender*/, const unsigned ch
     if (m_on_message)
         m_on_message(body, plain_len_field, body_len);
     // Whatever it was, it answers the message being waited for.
-    if (m_awaiting.load())
+    if (m_awaiting.load()) {
+        m_device_answered.store(true);
         m_answer.set();
+    }
     return 0;
 }
 

@@ -87,6 +87,22 @@ public:
     // report's range); an absolute one without buttons replaces plain
     // relative movements waiting last. False when dropped.
     bool send(unsigned char type, int length, const unsigned char* payload);
+    // The same, returning the message's sequence number (0 when dropped), so
+    // a sender can follow it through progress().
+    uint64_t send_counted(unsigned char type, int length, const unsigned char* payload);
+
+    // The device took a message once it was written and then answered, or
+    // the wait for the answer ended with the connection still standing.
+    // Messages leave in order, so "taken" is a single sequence number; every
+    // loss of the connection and every clear() that drops what waits counts
+    // in losses.
+    uint64_t taken_seq() const { return m_taken_seq.load(); }
+    uint64_t losses() const { return m_losses.load(); }
+    // Called on the channel's threads after each message taken (with the
+    // losses counted when it was sent) and after each loss. A message sent
+    // before a loss is reported before that loss. May be set at any time.
+    using progress_fn = std::function<void(uint64_t taken_seq, uint64_t losses)>;
+    void set_progress_handler(progress_fn fn);
     // Frames a message with the one-byte payload 0 and puts it first.
     void prepend(unsigned char type);
     void clear();
@@ -120,7 +136,8 @@ private:
     void attach(std::shared_ptr<c_tcp_sock> sock, bool reconnect);
     void detach();
     void queue_opening(bool reconnect);
-    void push_back_frame(std::vector<uint8_t> frame);
+    uint64_t push_back_frame(std::vector<uint8_t> frame);
+    void notify_progress(uint64_t taken, uint64_t losses);
     void note_abs_position(const unsigned char* payload, int length);
     void check_keepalive(int64_t now_ms);
     // Receive thread: the opening's answers open the channel; 50 01 refuses it.
@@ -145,7 +162,19 @@ private:
     std::atomic<bool> m_stopping{false};
 
     mutable std::mutex m_queue_lock;
-    std::list<std::vector<uint8_t> > m_queue;
+    struct queued_frame
+    {
+        std::vector<uint8_t> bytes;
+        uint64_t seq = 0;  // 0: put first (keep-alive, opening)
+    };
+    std::list<queued_frame> m_queue;
+    uint64_t m_next_seq = 0;  // m_queue_lock
+    std::atomic<uint64_t> m_taken_seq{0};
+    std::atomic<uint64_t> m_losses{0};
+    std::atomic<bool> m_device_answered{false};
+    std::mutex m_progress_lock;
+    std::mutex m_flush_lock;  // held while one message is sent and answered
+    progress_fn m_on_progress;
     // The last queued message is a pointer report of m_tail_type with this
     // payload, still waiting (m_queue_lock).
     bool m_tail_pointer = false;

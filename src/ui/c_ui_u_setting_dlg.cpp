@@ -235,6 +235,27 @@ void c_ui_u_setting_dlg::on_slot_map()
     set_status(tr("Mapped: %1 MB/s, %2 write failures").arg(QStringLiteral("0.0")).arg(0));
 }
 
+bool c_ui_u_setting_dlg::map_image(const QString& path, bool read_only, QString* why)
+{
+    if (m_proto->is_mapped())
+    {
+        *why = QStringLiteral("an image is mapped already: ") + QString::fromLocal8Bit(m_proto->mapped_path().c_str());
+        return false;
+    }
+    if (!m_images.contains(path))
+        m_images << path;
+    on_slot_enum_device();
+    ui.comboBox->setCurrentIndex(find_path(path));
+    ui.checkBox->setChecked(read_only);
+    on_slot_map();
+    if (!m_proto->is_mapped())
+    {
+        *why = ui.statusLabel->text();
+        return false;
+    }
+    return true;
+}
+
 void c_ui_u_setting_dlg::on_slot_unmap()
 {
     m_proto->unmap();

@@ -62,6 +62,9 @@ public:
     QString path_at(int index) const;
     QString current_path() const;
     int find_path(const QString& path) const;
+    // Maps a disk image as the Map button would, the image added to the list
+    // and chosen first. False (and why) when it was not mapped.
+    bool map_image(const QString& path, bool read_only, QString* why);
 
     Ui_uSetingDialog ui;
 

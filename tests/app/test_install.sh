@@ -43,12 +43,14 @@ ID=io.github.h264video.H264Video
 cat "$TMP/all.txt"
 expected="./bin/H264Video
 ./bin/devsim
+./bin/h264video-ctl
 ./share/applications/$ID.desktop
 ./share/h264video/translations/h264video_en.qm
 ./share/h264video/translations/h264video_zh_CN.qm
 ./share/icons/hicolor/scalable/apps/$ID.svg
 ./share/man/man1/H264Video.1
 ./share/man/man1/devsim.1
+./share/man/man1/h264video-ctl.1
 ./share/metainfo/$ID.metainfo.xml"
 check diff <(echo "$expected") "$TMP/all.txt"
 check test -x "$TMP/all/bin/H264Video"
@@ -59,13 +61,14 @@ fi
 # The desktop entry's command is the installed program.
 exec_cmd=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$TMP/all/share/applications/$ID.desktop")
 check test -x "$TMP/all/bin/$exec_cmd"
-for page in H264Video devsim; do
+for page in H264Video devsim h264video-ctl; do
   warnings=$(MANWIDTH=80 man -l "$TMP/all/share/man/man1/$page.1" 2>&1 >/dev/null)
   if [ -n "$warnings" ]; then echo "man $page: $warnings" >&2; fail=1; fi
   check test "$(MANWIDTH=80 man -l "$TMP/all/share/man/man1/$page.1" 2>/dev/null | wc -l)" -gt 20
 done
 # The installed viewer runs (its libraries resolve) and answers --help.
 check "$TMP/all/bin/H264Video" --help >/dev/null
+check "$TMP/all/bin/h264video-ctl" --help >/dev/null
 
 # The test device alone.
 cmake --install "$BUILD" --prefix "$TMP/dev" --component devsim >/dev/null

@@ -466,10 +466,27 @@ TEST_F(InputE2E, PasteUsesTheGermanKeysAndCountsWhatItCannotType)
     ASSERT_NO_FATAL_FAILURE(set_clipboard("yZ!\xe6\x97\xa5"));
     const size_t mark = devsim_km_received(events, "keyboard").size();
     ASSERT_TRUE(x.xdotool({QStringLiteral("key"), QStringLiteral("ctrl+alt+shift+v")}));
+    // Asked first, before anything is typed; the user skips the character.
+    ASSERT_NE(x.wait_window("Paste Text: characters without a key", false, 10000), 0u);
+    EXPECT_EQ(key_presses(mark).size(), 0u);
+    ASSERT_TRUE(x.xdotool({QStringLiteral("key"), QStringLiteral("alt+s")}));
     const std::vector<std::pair<int, int>> expected = {{0, 0x1D}, {0x02, 0x1C}, {0x02, 0x1E}};
     EXPECT_TRUE(wait_for([&] { return key_presses(mark).size() >= expected.size(); }, 10000));
     EXPECT_EQ(key_presses(mark), expected);
-    EXPECT_NE(x.wait_window("Paste Text: 1 character skipped", false, 10000), 0u);
+    EXPECT_NE(x.wait_window("Paste Text: typed 3 of 4 characters", false, 10000), 0u);
+}
+
+TEST_F(InputE2E, PasteWithTheKeyboardChannelDownSaysSoAndTypesNothing)
+{
+    ASSERT_NO_FATAL_FAILURE(start("1"));
+    ASSERT_NO_FATAL_FAILURE(focus_video());
+    ASSERT_NO_FATAL_FAILURE(set_clipboard("typed nowhere"));
+    ASSERT_TRUE(dev.command(QStringLiteral("refuse 600000 km")).startsWith(QStringLiteral("ok")));
+    ASSERT_TRUE(wait_for([&] { return !dev.status().value(QStringLiteral("km")).toBool(); }, 10000));
+    const size_t mark = devsim_km_received(events, "keyboard").size();
+    ASSERT_TRUE(x.xdotool({QStringLiteral("key"), QStringLiteral("ctrl+alt+shift+v")}));
+    EXPECT_NE(x.wait_window("Paste Text: not typed", false, 10000), 0u);
+    EXPECT_EQ(key_presses(mark).size(), 0u);
 }
 
 // Clicks the tool bar action whose icon is the resource at path.
