@@ -53,7 +53,7 @@
     </message>
     <message>
         <source>Type %1 characters on the remote computer?</source>
-        <translation>Type %1 characters on the remote computer?</translation>
+        <translation type="vanished">Type %1 characters on the remote computer?</translation>
     </message>
     <message>
         <source>Typing the text on the remote computer (Esc cancels)...</source>
@@ -65,19 +65,19 @@
     </message>
     <message>
         <source>1 character skipped</source>
-        <translation>1 character skipped</translation>
+        <translation type="vanished">1 character skipped</translation>
     </message>
     <message>
         <source>%1 characters skipped</source>
-        <translation>%1 characters skipped</translation>
+        <translation type="vanished">%1 characters skipped</translation>
     </message>
     <message>
         <source>Paste Text: %1</source>
-        <translation>Paste Text: %1</translation>
+        <translation type="vanished">Paste Text: %1</translation>
     </message>
     <message>
         <source>%1: the remote layout &quot;%2&quot; has no key for them.</source>
-        <translation>%1: the remote layout &quot;%2&quot; has no key for them.</translation>
+        <translation type="vanished">%1: the remote layout &quot;%2&quot; has no key for them.</translation>
     </message>
     <message>
         <source>Remote Layout</source>
@@ -203,23 +203,23 @@
     </message>
     <message>
         <source>%1 channel connected again</source>
-        <translation>%1 channel connected again</translation>
+        <translation type="vanished">%1 channel connected again</translation>
     </message>
     <message>
         <source>Recording stopped: the video channel was lost.</source>
-        <translation>Recording stopped: the video channel was lost.</translation>
+        <translation type="vanished">Recording stopped: the video channel was lost.</translation>
     </message>
     <message>
         <source>%1 channel lost (%2): reconnecting…</source>
-        <translation>%1 channel lost (%2): reconnecting…</translation>
+        <translation type="vanished">%1 channel lost (%2): reconnecting…</translation>
     </message>
     <message>
         <source>Connection to the device lost — reconnecting…</source>
-        <translation>Connection to the device lost — reconnecting…</translation>
+        <translation type="vanished">Connection to the device lost — reconnecting…</translation>
     </message>
     <message>
         <source>%1 channel, attempt %2</source>
-        <translation>%1 channel, attempt %2</translation>
+        <translation type="vanished">%1 channel, attempt %2</translation>
     </message>
     <message>
         <source>Mouse Hide</source>
@@ -276,6 +276,40 @@
     <message>
         <source>Full screen: Ctrl+Alt+Shift+F12 lets the keyboard go and leaves it</source>
         <translation>Full screen: Ctrl+Alt+Shift+F12 lets the keyboard go and leaves it</translation>
+    </message>
+    <message>
+        <source>Paste Text: not typed</source>
+        <translation>Paste Text: not typed</translation>
+    </message>
+    <message>
+        <source>The text was not typed: %1.</source>
+        <translation>The text was not typed: %1.</translation>
+    </message>
+    <message>
+        <source>and %1 more</source>
+        <translation>and %1 more</translation>
+    </message>
+    <message>
+        <source>Paste Text: characters without a key</source>
+        <translation>Paste Text: characters without a key</translation>
+    </message>
+    <message>
+        <source>The remote layout &quot;%1&quot; has no key for these characters:
+%2</source>
+        <translation>The remote layout &quot;%1&quot; has no key for these characters:
+%2</translation>
+    </message>
+    <message>
+        <source>&amp;Skip them, type the rest</source>
+        <translation>&amp;Skip them, type the rest</translation>
+    </message>
+    <message>
+        <source>Type %1 characters on the remote computer? It takes about %2 s.</source>
+        <translation>Type %1 characters on the remote computer? It takes about %2 s.</translation>
+    </message>
+    <message>
+        <source>Paste Text: typed %1 of %2 characters</source>
+        <translation>Paste Text: typed %1 of %2 characters</translation>
     </message>
 </context>
 <context>

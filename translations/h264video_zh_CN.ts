@@ -53,7 +53,7 @@
     </message>
     <message>
         <source>Type %1 characters on the remote computer?</source>
-        <translation>要在远程计算机上输入 %1 个字符吗？</translation>
+        <translation type="vanished">要在远程计算机上输入 %1 个字符吗？</translation>
     </message>
     <message>
         <source>Typing the text on the remote computer (Esc cancels)...</source>
@@ -65,19 +65,19 @@
     </message>
     <message>
         <source>1 character skipped</source>
-        <translation>跳过了 1 个字符</translation>
+        <translation type="vanished">跳过了 1 个字符</translation>
     </message>
     <message>
         <source>%1 characters skipped</source>
-        <translation>跳过了 %1 个字符</translation>
+        <translation type="vanished">跳过了 %1 个字符</translation>
     </message>
     <message>
         <source>Paste Text: %1</source>
-        <translation>粘贴文本：%1</translation>
+        <translation type="vanished">粘贴文本：%1</translation>
     </message>
     <message>
         <source>%1: the remote layout &quot;%2&quot; has no key for them.</source>
-        <translation>%1：远程键盘布局“%2”中没有对应的按键。</translation>
+        <translation type="vanished">%1：远程键盘布局“%2”中没有对应的按键。</translation>
     </message>
     <message>
         <source>Remote Layout</source>
@@ -203,23 +203,23 @@
     </message>
     <message>
         <source>%1 channel connected again</source>
-        <translation>%1 通道已重新连接</translation>
+        <translation type="vanished">%1 通道已重新连接</translation>
     </message>
     <message>
         <source>Recording stopped: the video channel was lost.</source>
-        <translation>录像已停止：视频通道已断开。</translation>
+        <translation type="vanished">录像已停止：视频通道已断开。</translation>
     </message>
     <message>
         <source>%1 channel lost (%2): reconnecting…</source>
-        <translation>%1 通道断开（%2）：正在重新连接…</translation>
+        <translation type="vanished">%1 通道断开（%2）：正在重新连接…</translation>
     </message>
     <message>
         <source>Connection to the device lost — reconnecting…</source>
-        <translation>与设备的连接已断开——正在重新连接…</translation>
+        <translation type="vanished">与设备的连接已断开——正在重新连接…</translation>
     </message>
     <message>
         <source>%1 channel, attempt %2</source>
-        <translation>%1 通道，第 %2 次尝试</translation>
+        <translation type="vanished">%1 通道，第 %2 次尝试</translation>
     </message>
     <message>
         <source>Mouse Hide</source>
@@ -276,6 +276,40 @@
     <message>
         <source>Full screen: Ctrl+Alt+Shift+F12 lets the keyboard go and leaves it</source>
         <translation>全屏：按 Ctrl+Alt+Shift+F12 释放键盘并退出全屏</translation>
+    </message>
+    <message>
+        <source>Paste Text: not typed</source>
+        <translation>粘贴文本：未输入</translation>
+    </message>
+    <message>
+        <source>The text was not typed: %1.</source>
+        <translation>文本未输入：%1。</translation>
+    </message>
+    <message>
+        <source>and %1 more</source>
+        <translation>另有 %1 个</translation>
+    </message>
+    <message>
+        <source>Paste Text: characters without a key</source>
+        <translation>粘贴文本：没有对应按键的字符</translation>
+    </message>
+    <message>
+        <source>The remote layout &quot;%1&quot; has no key for these characters:
+%2</source>
+        <translation>远程键盘布局“%1”没有以下字符的按键：
+%2</translation>
+    </message>
+    <message>
+        <source>&amp;Skip them, type the rest</source>
+        <translation>跳过这些字符，输入其余部分(&amp;S)</translation>
+    </message>
+    <message>
+        <source>Type %1 characters on the remote computer? It takes about %2 s.</source>
+        <translation>在远程计算机上输入 %1 个字符？大约需要 %2 秒。</translation>
+    </message>
+    <message>
+        <source>Paste Text: typed %1 of %2 characters</source>
+        <translation>粘贴文本：已输入 %2 个字符中的 %1 个</translation>
     </message>
 </context>
 <context>
