@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include "common/bench_figures.h"
+#include "common/thread_cpu.h"
 #include "common/devsim_process.h"
 #include "common/session_bus.h"
 
@@ -26,22 +27,6 @@ const char* const k_name = "session bus round trips (1080p)";
 const int k_rounds = 20;
 const int k_cpu_seconds = 10;
 
-double process_cpu(qint64 pid)
-{
-    const std::string path = "/proc/" + std::to_string(pid) + "/stat";
-    FILE* f = std::fopen(path.c_str(), "r");
-    if (!f)
-        return -1;
-    char buf[1024] = {};
-    const size_t n = std::fread(buf, 1, sizeof buf - 1, f);
-    std::fclose(f);
-    buf[n] = 0;
-    const char* close = std::strrchr(buf, ')');
-    unsigned long utime = 0, stime = 0;
-    if (!close || std::sscanf(close + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &utime, &stime) != 2)
-        return -1;
-    return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
-}
 
 void row(const char* figure, double value, const char* unit)
 {
@@ -126,10 +111,10 @@ int main(int argc, char** argv)
     }
 
     // Idle, then polled every 100 ms, for the same time each.
-    double c0 = process_cpu(pid);
+    double c0 = bench::process_cpu(pid);
     QThread::sleep(k_cpu_seconds);
-    const double idle = (process_cpu(pid) - c0) / k_cpu_seconds * 100.0;
-    c0 = process_cpu(pid);
+    const double idle = (bench::process_cpu(pid) - c0) / k_cpu_seconds * 100.0;
+    c0 = bench::process_cpu(pid);
     const auto end = bench::clock::now() + std::chrono::seconds(k_cpu_seconds);
     auto next = bench::clock::now();
     while (bench::clock::now() < end) {
@@ -137,7 +122,7 @@ int main(int argc, char** argv)
         next += std::chrono::milliseconds(100);
         std::this_thread::sleep_until(next);
     }
-    const double polled = (process_cpu(pid) - c0) / k_cpu_seconds * 100.0;
+    const double polled = (bench::process_cpu(pid) - c0) / k_cpu_seconds * 100.0;
     row("viewer CPU, left alone (1080p at 30/s)", idle, "%");
     row("viewer CPU, Status polled every 100 ms", polled, "%");
 

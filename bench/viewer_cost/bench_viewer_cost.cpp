@@ -42,23 +42,6 @@ double rusage_seconds(const rusage& u)
     return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
-// CPU seconds of a process from /proc/PID/stat, -1 when it is gone.
-double process_cpu(pid_t pid)
-{
-    const std::string path = "/proc/" + std::to_string(pid) + "/stat";
-    FILE* f = std::fopen(path.c_str(), "r");
-    if (!f)
-        return -1;
-    char buf[1024] = {};
-    const size_t n = std::fread(buf, 1, sizeof buf - 1, f);
-    std::fclose(f);
-    buf[n] = 0;
-    const char* close = std::strrchr(buf, ')');
-    unsigned long utime = 0, stime = 0;
-    if (!close || std::sscanf(close + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &utime, &stime) != 2)
-        return -1;
-    return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
-}
 
 pid_t spawn(const std::vector<std::string>& argv, const std::string& display)
 {
@@ -108,10 +91,10 @@ double ffplay_cpu_per_picture(const std::string& file, int pictures, const std::
     const double run = double(pictures) / k_fps;
     const double from = 1.0, to = run - 0.5;
     std::this_thread::sleep_for(std::chrono::duration<double>(from));
-    const double c0 = process_cpu(pid);
+    const double c0 = bench::process_cpu(pid);
     const auto t0 = bench::clock::now();
     std::this_thread::sleep_for(std::chrono::duration<double>(to - from));
-    const double c1 = process_cpu(pid);
+    const double c1 = bench::process_cpu(pid);
     const double secs = bench::seconds_between(t0, bench::clock::now());
     int status = 0;
     const auto deadline = bench::clock::now() + std::chrono::seconds(30);
