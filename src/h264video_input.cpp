@@ -335,12 +335,6 @@ bool H264Video::handleLocalChord(QEvent* event)
 
 void H264Video::setupKeyboardInput()
 {
-    c_config_file config(kvm_paths::settings_file(QStringLiteral("config.xml")));
-    c_input_settings settings;
-    config.loadInput(settings);
-    m_keysByPosition = settings.keysByPosition;
-    m_remoteLayout = settings.remoteLayout;
-
     const QString chord = tr("Ctrl+Alt+Shift+F12 lets the keyboard go and leaves full screen");
     m_grabKeyboardAction = new QAction(keyboardIcon(), tr("Grab Keyboard"), this);
     m_grabKeyboardAction->setObjectName(QStringLiteral("actionGrabKeyboard"));

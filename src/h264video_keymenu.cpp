@@ -12,6 +12,7 @@
 
 #include "h264video.h"
 #include "log/log.h"
+#include "ui/c_config_file.h"
 #include "tools/key_mouse/c_key_translator.h"
 #include "tools/key_mouse/km_messages.h"
 #include "ui/c_key_file.h"
@@ -44,6 +45,13 @@ void H264Video::setupKeyMenu()
     // program while it is open.
     m_sysKeyConfig->setAttribute(Qt::WA_QuitOnClose, false);
     connect(m_sysKeyConfig.get(), &sysKeyConfig::updateSysKeyMap, this, &H264Video::on_updateSyskey);
+
+    // The menu shows the keyboard mode and the remote layout: read them first.
+    c_config_file config(kvm_paths::settings_file(QStringLiteral("config.xml")));
+    c_input_settings settings;
+    config.loadInput(settings);
+    m_keysByPosition = settings.keysByPosition;
+    m_remoteLayout = settings.remoteLayout;
 
     QMenu* menu = new QMenu(this);
     fillKeyMenu(menu);

@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QFile>
 #include <QToolButton>
 
@@ -103,11 +104,20 @@ bool same_picture(const QIcon& a, const QString& path)
     return !shown.isNull() && shown == QIcon(path).pixmap(QSize(16, 16)).toImage();
 }
 
+QString config_file_path()
+{
+    return QDir(QFileInfo(key_file_path()).absolutePath()).filePath(QStringLiteral("config.xml"));
+}
+
 class KeyMenu : public ::testing::Test
 {
 protected:
-    void SetUp() override { QFile::remove(key_file_path()); }
-    void TearDown() override { QFile::remove(key_file_path()); }
+    void SetUp() override
+    {
+        QFile::remove(key_file_path());
+        QFile::remove(config_file_path());
+    }
+    void TearDown() override { SetUp(); }
 };
 
 }  // namespace
@@ -250,4 +260,26 @@ TEST_F(KeyMenu, SetKeyOpensTheDialogOnTheMapAndUpdatesAreSavedAndShown)
     EXPECT_TRUE(f.readAll().contains("<other keep=\"1\"/>"));
 
     EXPECT_EQ(choose(d, QStringLiteral("Zoom")), (std::vector<bytes>{kb({1, 0, 0x57}), kb({0})}));
+}
+
+TEST_F(KeyMenu, AKeyboardModeChosenOnAFreshCopyIsKeptForTheNextStart)
+{
+    // No config.xml, as on a fresh copy: the choice must still be kept, and
+    // the next window's menu must show it.
+    {
+        devsim_window d(1);
+        ASSERT_TRUE(d.started);
+        ASSERT_TRUE(ready(d));
+        QAction* byCharacter = H264VideoInputPeer::menuEntry(*d.window, QStringLiteral("_keysByCharacter"));
+        ASSERT_NE(byCharacter, nullptr);
+        byCharacter->trigger();
+    }
+    devsim_window d(1);
+    ASSERT_TRUE(d.started);
+    ASSERT_TRUE(ready(d));
+    QAction* byCharacter = H264VideoInputPeer::menuEntry(*d.window, QStringLiteral("_keysByCharacter"));
+    QAction* byPosition = H264VideoInputPeer::menuEntry(*d.window, QStringLiteral("_keysByPosition"));
+    ASSERT_TRUE(byCharacter && byPosition);
+    EXPECT_TRUE(byCharacter->isChecked());
+    EXPECT_FALSE(byPosition->isChecked());
 }
