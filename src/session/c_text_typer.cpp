@@ -185,7 +185,9 @@ QString c_text_typer::lost_reason() const
     // The channel also drops what waits when the device takes the privilege away.
     if (m_may_write && !m_may_write())
         return QStringLiteral("write privilege was lost");
-    return QStringLiteral("the keyboard channel was lost");
+    // A report the device took but had not yet answered when the connection
+    // went cannot be known here: the count is what it answered.
+    return QStringLiteral("the keyboard channel was lost (one more character may have arrived)");
 }
 
 void c_text_typer::pump()
@@ -231,7 +233,7 @@ void c_text_typer::pump()
         if (seq == 0) {
             // Those handed over before may still have arrived: the loss's
             // notification settles them.
-            stop(QStringLiteral("the keyboard channel was lost"));
+            stop(lost_reason());
             return;
         }
         j.pending.pop_front();
