@@ -108,6 +108,20 @@ file_report read_back(const std::string& path)
     return r;
 }
 
+// The recorder's notices, kept as its writer thread gives them.
+struct notice_log
+{
+    explicit notice_log(c_stream_recorder& rec)
+    {
+        rec.set_notice([this](const c_stream_recorder::notice& n) {
+            std::lock_guard<std::mutex> g(lock);
+            notices.push_back(n);
+        });
+    }
+    std::mutex lock;
+    std::vector<c_stream_recorder::notice> notices;
+};
+
 }  // namespace
 
 TEST(StreamRecorder, StartsAtTheNextKeyFrameAndOpensANewFileForANewSize)
@@ -118,12 +132,7 @@ TEST(StreamRecorder, StartsAtTheNextKeyFrameAndOpensANewFileForANewSize)
     const std::vector<access_unit> large = encode(480, 272, 12, 100);
 
     c_stream_recorder rec;
-    std::vector<c_stream_recorder::notice> notices;
-    std::mutex lock;
-    rec.set_notice([&](const c_stream_recorder::notice& n) {
-        std::lock_guard<std::mutex> g(lock);
-        notices.push_back(n);
-    });
+    notice_log log(rec);
     // The next file's name is held by a link to someone else's file: the
     // recording takes the next free name and leaves the target alone.
     const fs::path victim = dir.path() / "victim.txt";
@@ -157,7 +166,8 @@ TEST(StreamRecorder, StartsAtTheNextKeyFrameAndOpensANewFileForANewSize)
     EXPECT_EQ(read_all(victim), "not yours");
     EXPECT_EQ(rec.dropped(), 7u);  // units 3..9, before the first key frame
     {
-        std::lock_guard<std::mutex> g(lock);
+        std::lock_guard<std::mutex> g(log.lock);
+        const auto& notices = log.notices;
         ASSERT_EQ(notices.size(), 2u);
         EXPECT_EQ(notices[0].kind, c_stream_recorder::notice::file_started);
         EXPECT_EQ(notices[1].text, files[1]);
@@ -248,12 +258,7 @@ TEST(StreamRecorder, ABreakGoesOnInTheSameFileAndSizesChangingTooFastEndTheRecor
     const std::vector<access_unit> after = encode(320, 240, 10, 5);  // other parameter sets, same size
     const std::vector<access_unit> other = encode(480, 272, 5, 5);
     c_stream_recorder rec;
-    std::vector<c_stream_recorder::notice> notices;
-    std::mutex lock;
-    rec.set_notice([&](const c_stream_recorder::notice& n) {
-        std::lock_guard<std::mutex> g(lock);
-        notices.push_back(n);
-    });
+    notice_log log(rec);
     std::string error;
     ASSERT_TRUE(rec.start((dir.path() / "brk").string(), &error)) << error;
     auto t = c_stream_recorder::clock::now();
@@ -276,7 +281,7 @@ TEST(StreamRecorder, ABreakGoesOnInTheSameFileAndSizesChangingTooFastEndTheRecor
     ASSERT_EQ(r.pts_ms.size(), 15u);  // 10 before, 5 from the key frame at 5
     EXPECT_EQ(r.pts_ms[10] - r.pts_ms[9], 3000 + 3 * 40);
     EXPECT_GT(rec.bytes_written(), 0u);
-    std::lock_guard<std::mutex> g(lock);
-    ASSERT_FALSE(notices.empty());
-    EXPECT_EQ(notices.back().kind, c_stream_recorder::notice::failed);
+    std::lock_guard<std::mutex> g(log.lock);
+    ASSERT_FALSE(log.notices.empty());
+    EXPECT_EQ(log.notices.back().kind, c_stream_recorder::notice::failed);
 }

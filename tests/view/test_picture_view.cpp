@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+
+#include "common/offscreen_app.h"
 #include <QImage>
 #include <QPainter>
 #include <QScrollBar>
@@ -24,15 +26,7 @@ const QRect k_checker(96, 96, 64, 64);  // 1-pixel black and white checkerboard
 
 QApplication* app()
 {
-    static int argc = 1;
-    static char name[] = "test";
-    static char* argv[] = {name, nullptr};
-    static QApplication* a = [] {
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-        return new QApplication(argc, argv);
-    }();
-    return a;
+    return offscreen_app();
 }
 
 QImage source_picture()

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+
+#include "common/offscreen_app.h"
 #include <QElapsedTimer>
 #include <QFrame>
 #include <QLabel>
@@ -15,15 +17,7 @@ namespace {
 
 QApplication* app()
 {
-    static int argc = 1;
-    static char name[] = "test";
-    static char* argv[] = {name, nullptr};
-    static QApplication* a = [] {
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-        return new QApplication(argc, argv);
-    }();
-    return a;
+    return offscreen_app();
 }
 
 bool pump_until(const std::function<bool()>& cond, int timeout_ms)
